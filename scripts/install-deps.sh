@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what building and testing need and this machine lacks: Debian
+# packages with apt-get (when run as root), npm packages from
+# package-lock.json.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(g++ cmake make libsqlite3-dev libgtest-dev sqlite3 chromium)
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing Debian packages: ${missing[*]} (run as root to install them)" >&2
+    exit 1
+  fi
+  echo "installing: ${missing[*]}"
+  apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+fi
+
+if [ -f package-lock.json ]; then
+  if ! npm ls --silent >/dev/null 2>&1; then
+    npm ci --no-audit --no-fund
+  fi
+fi

@@ -1,0 +1,15 @@
+// The four JSON actions. Each writes one complete response, header block
+// included, and returns.
+#pragma once
+
+/// Lists the database files under the allowlisted roots.
+void action_dbs();
+
+/// Lists the tables and views of the database `db`.
+void action_schema(const char *db);
+
+/// Runs the one read-only statement `sql` against the database `db`.
+void action_query(const char *db, const char *sql);
+
+/// Reports the program's build, the library version and the fixed limits.
+void action_info();

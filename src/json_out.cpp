@@ -1,0 +1,72 @@
+#include "json_out.h"
+
+#include <ctime>
+
+#include "platform/platform.h"
+
+void json_header() {
+  out_lit("Content-Type: application/json; charset=utf-8\r\n"
+          "Cache-Control: no-store\r\n"
+          "X-Content-Type-Options: nosniff\r\n"
+          "\r\n");
+}
+
+void html_header() {
+  out_lit("Content-Type: text/html; charset=utf-8\r\n"
+          "Cache-Control: no-store\r\n"
+          "X-Content-Type-Options: nosniff\r\n"
+          "\r\n");
+}
+
+static bool passes_unchanged(unsigned char c) { return c >= 0x20 && c != '"' && c != '\\'; }
+
+void json_str(const char *s) {
+  std::fputc('"', stdout);
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(s ? s : "");
+  while (*p) {
+    // Plain runs go out in one write; only the bytes that need care are
+    // handled one at a time.
+    const unsigned char *run = p;
+    while (*p && passes_unchanged(*p)) ++p;
+    if (p > run) std::fwrite(run, 1, static_cast<std::size_t>(p - run), stdout);
+    if (!*p) break;
+    switch (*p) {
+      case '"': out_lit("\\\""); break;
+      case '\\': out_lit("\\\\"); break;
+      case '\n': out_lit("\\n"); break;
+      case '\r': out_lit("\\r"); break;
+      case '\t': out_lit("\\t"); break;
+      default: break;  // every other control byte is dropped
+    }
+    ++p;
+  }
+  std::fputc('"', stdout);
+}
+
+void json_error(const char *code, const char *detail) {
+  json_header();
+  out_lit("{\"ok\":false,\"error\":");
+  json_str(code);
+  if (detail[0] != '\0') {
+    out_lit(",\"detail\":");
+    json_str(detail);
+  }
+  out_lit("}\n");
+}
+
+void json_utc(long long secs) {
+  constexpr std::size_t UTC_CAP = 40;
+  char text[UTC_CAP];
+  std::tm fields{};
+  if (!plat_gmtime(secs, &fields)) fields = std::tm{};
+  if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &fields) == 0) text[0] = '\0';
+  json_str(text);
+}
+
+void json_bool(bool value) {
+  if (value) {
+    out_lit("true");
+  } else {
+    out_lit("false");
+  }
+}

@@ -1,0 +1,34 @@
+// The header blocks and writers that every response is built from. All of
+// them write straight to standard output; nothing is assembled in memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+/// Writes a literal fragment with its exact length (no terminator).
+template <std::size_t N> inline void out_lit(const char (&text)[N]) {
+  std::fwrite(text, 1, N - 1, stdout);
+}
+
+/// Writes the JSON header block (107 bytes, ends with the empty line).
+void json_header();
+
+/// Writes the HTML header block (100 bytes, ends with the empty line).
+void html_header();
+
+/// Writes `s` as a JSON string literal, quotes included; null writes "".
+/// Quote, backslash, LF, CR and TAB are escaped, other bytes below 0x20 are
+/// dropped, every byte from 0x20 up passes unchanged.
+void json_str(const char *s);
+
+/// Writes a complete error response: header block, then
+/// {"ok":false,"error":code[,"detail":detail]} and LF. The detail member is
+/// left out when `detail` is empty.
+void json_error(const char *code, const char *detail);
+
+/// Writes the UTC time `secs` as a JSON string "YYYY-MM-DDTHH:MM:SSZ". A
+/// time the platform cannot convert is formatted from an all-zero calendar.
+void json_utc(long long secs);
+
+/// Writes "true" or "false".
+void json_bool(bool value);

@@ -1,0 +1,68 @@
+// The operating-system services the program needs. Nothing outside
+// src/platform/ includes an OS header; every call below has one POSIX
+// implementation (posix.cpp) and, later, one for Windows.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+
+/// Milliseconds of a monotonic clock; only differences are meaningful.
+long long plat_ticks_ms();
+
+/// Seconds since 1970-01-01 00:00:00 UTC.
+long long plat_time_now();
+
+/// Fills `out` with the UTC calendar fields of `secs`. Returns false when
+/// the time cannot be converted (`out` is then left as it was).
+bool plat_gmtime(long long secs, std::tm *out);
+
+/// The id of the running process.
+long plat_pid();
+
+/// The platform's name as the info action reports it.
+const char *plat_name();
+
+/// Lexical canonical form of an absolute path: "/" repeated collapses to
+/// one, "." components are dropped, ".." removes the component before it
+/// (never rising above "/"), and a trailing "/" goes. The path need not
+/// exist. Returns `out`, or null when `path` does not begin with "/" or the
+/// result does not fit in `cap` bytes.
+char *plat_fullpath(char *out, const char *path, std::size_t cap);
+
+/// Real location of an existing path, every symbolic link followed.
+/// Returns `out`, or null when the path cannot be resolved or does not fit.
+char *plat_realpath(char *out, const char *path, std::size_t cap);
+
+enum plat_kind { PLAT_OTHER = 0, PLAT_FILE = 1, PLAT_DIR = 2, PLAT_LINK = 3, PLAT_UNKNOWN = 4 };
+
+struct plat_status {
+  plat_kind kind;   // PLAT_FILE, PLAT_DIR or PLAT_OTHER (links are followed)
+  long long size;   // bytes
+  long long mtime;  // seconds since 1970-01-01 00:00:00 UTC
+};
+
+/// File status of `path`, links followed. Returns true on success.
+bool plat_stat(const char *path, plat_status *out);
+
+/// One open directory listing; owned by the platform layer.
+struct plat_dir;
+
+struct plat_dir_entry {
+  const char *name;  // valid until the next plat_dir_next or plat_dir_close
+  plat_kind kind;    // as the listing reports it: PLAT_LINK and PLAT_UNKNOWN
+                     // mean the caller must ask plat_stat
+};
+
+/// Starts listing `path`. Returns null when it cannot be listed.
+plat_dir *plat_dir_open(const char *path);
+
+/// Next entry of the listing, in the order the file system gives them.
+/// Returns false at the end of the listing or on a read error.
+bool plat_dir_next(plat_dir *dir, plat_dir_entry *out);
+
+/// Ends the listing. A null `dir` does nothing.
+void plat_dir_close(plat_dir *dir);
+
+/// Prepares the process for serving one response: a reader that goes away
+/// early must not turn the program's exit status into a signal.
+void plat_start();

@@ -1,0 +1,123 @@
+// The platform services on Linux and other POSIX systems.
+#include "platform/platform.h"
+
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+void plat_start() {
+  // A host that closes the pipe early gets a short response; the write
+  // fails quietly instead of killing the process with SIGPIPE.
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+long long plat_ticks_ms() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+long long plat_time_now() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<long long>(now.tv_sec);
+}
+
+bool plat_gmtime(long long secs, std::tm *out) {
+  const time_t t = static_cast<time_t>(secs);
+  return gmtime_r(&t, out) != nullptr;
+}
+
+long plat_pid() { return static_cast<long>(getpid()); }
+
+const char *plat_name() {
+#if defined(__linux__)
+  return "linux";
+#elif defined(__APPLE__)
+  return "macos";
+#else
+  return "posix";
+#endif
+}
+
+char *plat_fullpath(char *out, const char *path, std::size_t cap) {
+  if (path == nullptr || path[0] != '/' || cap < 2) return nullptr;
+  std::size_t n = 0;
+  out[n++] = '/';
+  const char *p = path;
+  for (;;) {
+    while (*p == '/') ++p;
+    if (*p == '\0') break;
+    const char *name = p;
+    while (*p != '\0' && *p != '/') ++p;
+    const std::size_t len = static_cast<std::size_t>(p - name);
+    if (len == 1 && name[0] == '.') continue;
+    if (len == 2 && name[0] == '.' && name[1] == '.') {
+      while (n > 1 && out[n - 1] != '/') --n;  // drop the last component
+      if (n > 1) --n;                          // and the "/" before it
+      continue;
+    }
+    const std::size_t sep = n > 1 ? 1 : 0;
+    if (n + sep + len + 1 > cap) return nullptr;
+    if (sep) out[n++] = '/';
+    std::memcpy(out + n, name, len);
+    n += len;
+  }
+  out[n] = '\0';
+  return out;
+}
+
+char *plat_realpath(char *out, const char *path, std::size_t cap) {
+  char resolved[PATH_MAX];
+  if (realpath(path, resolved) == nullptr) return nullptr;
+  const std::size_t len = std::strlen(resolved);
+  if (len + 1 > cap) return nullptr;
+  std::memcpy(out, resolved, len + 1);
+  return out;
+}
+
+static plat_kind kind_of_mode(mode_t mode) {
+  if (S_ISREG(mode)) return PLAT_FILE;
+  if (S_ISDIR(mode)) return PLAT_DIR;
+  return PLAT_OTHER;
+}
+
+bool plat_stat(const char *path, plat_status *out) {
+  struct stat st {};
+  if (stat(path, &st) != 0) return false;
+  out->kind = kind_of_mode(st.st_mode);
+  out->size = static_cast<long long>(st.st_size);
+  out->mtime = static_cast<long long>(st.st_mtime);
+  return true;
+}
+
+// A listing is the C library's DIR stream itself; the cast keeps DIR out of
+// the header.
+plat_dir *plat_dir_open(const char *path) { return reinterpret_cast<plat_dir *>(opendir(path)); }
+
+static plat_kind kind_of_dirent(unsigned char type) {
+  switch (type) {
+    case DT_REG: return PLAT_FILE;
+    case DT_DIR: return PLAT_DIR;
+    case DT_LNK: return PLAT_LINK;
+    case DT_UNKNOWN: return PLAT_UNKNOWN;
+    default: return PLAT_OTHER;
+  }
+}
+
+bool plat_dir_next(plat_dir *dir, plat_dir_entry *out) {
+  const dirent *entry = readdir(reinterpret_cast<DIR *>(dir));
+  if (entry == nullptr) return false;
+  out->name = entry->d_name;
+  out->kind = kind_of_dirent(entry->d_type);
+  return true;
+}
+
+void plat_dir_close(plat_dir *dir) {
+  if (dir != nullptr) closedir(reinterpret_cast<DIR *>(dir));
+}

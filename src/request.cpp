@@ -1,0 +1,166 @@
+#include "request.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "json_out.h"
+
+constexpr std::size_t BODY_CAP = 17408;  // at most 17407 bytes of body
+constexpr std::size_t PWD_CAP = 256;     // at most 255 raw bytes of "pwd"
+
+void copy_str(char *dst, std::size_t cap, const char *src) {
+  if (dst == nullptr || cap == 0) return;
+  std::size_t n = 0;
+  if (src != nullptr) {
+    while (n + 1 < cap && src[n] != '\0') ++n;
+    std::memcpy(dst, src, n);
+  }
+  dst[n] = '\0';
+}
+
+int ci_prefix(const char *s, const char *prefix) {
+  for (; *prefix; ++s, ++prefix) {
+    if (*s == '\0') return 0;
+    if (std::tolower(static_cast<unsigned char>(*s)) !=
+        std::tolower(static_cast<unsigned char>(*prefix)))
+      return 0;
+  }
+  return 1;
+}
+
+static int hex_value(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Decodes "%hh" and "+" in place; a "%" without two hex digits stays.
+static void url_decode(char *buf) {
+  char *out = buf;
+  for (const char *in = buf; *in;) {
+    const int hi = in[0] == '%' ? hex_value(static_cast<unsigned char>(in[1])) : -1;
+    const int lo = hi >= 0 ? hex_value(static_cast<unsigned char>(in[2])) : -1;
+    if (lo >= 0) {
+      *out++ = static_cast<char>(hi * 16 + lo);
+      in += 3;
+    } else {
+      *out++ = *in == '+' ? ' ' : *in;
+      ++in;
+    }
+  }
+  *out = '\0';
+}
+
+// The segment starting at `seg` matches when it begins with `key` and "=".
+static const char *value_if_key(const char *seg, const char *key, std::size_t key_len) {
+  if (std::strncmp(seg, key, key_len) != 0 || seg[key_len] != '=') return nullptr;
+  return seg + key_len + 1;
+}
+
+int get_query_val(const char *text, const char *key, char *buf, std::size_t cap) {
+  buf[0] = '\0';
+  if (text == nullptr || text[0] == '\0') return 0;
+  const std::size_t key_len = std::strlen(key);
+  const char *seg = text;
+  for (;;) {
+    if (const char *value = value_if_key(seg, key, key_len)) {
+      std::size_t n = 0;
+      while (n + 1 < cap && value[n] != '\0' && value[n] != '&') ++n;
+      std::memcpy(buf, value, n);
+      buf[n] = '\0';
+      url_decode(buf);
+      return 1;
+    }
+    const char *amp = std::strchr(seg, '&');
+    if (amp == nullptr || amp[1] == '\0') return 0;
+    seg = amp + 1;
+  }
+}
+
+bool wants_json(const request_fields &fields) { return ci_prefix(fields.format, "json") != 0; }
+
+static bool has_embed_flag(const char *query) {
+  return std::strstr(query, "embed=1") != nullptr || std::strstr(query, "embed=true") != nullptr;
+}
+
+// Takes the statement from the request body: its "sql" field when it has a
+// non-empty one, else the raw body text itself.
+static void read_body_sql(char *sql) {
+  const char *body_path = std::getenv("HTTP_BODY_FILE");
+  if (body_path == nullptr || body_path[0] == '\0') return;
+  std::FILE *file = std::fopen(body_path, "rb");
+  if (file == nullptr) return;
+  char body[BODY_CAP];
+  const std::size_t n = std::fread(body, 1, BODY_CAP - 1, file);
+  std::fclose(file);
+  body[n] = '\0';
+  get_query_val(body, "sql", sql, SQL_CAP);
+  if (sql[0] == '\0') copy_str(sql, SQL_CAP, body);
+}
+
+void read_request_fields(request_fields *out) {
+  out->action[0] = out->db[0] = out->sql[0] = out->format[0] = '\0';
+  out->embed = false;
+  if (const char *query = std::getenv("QUERY_STRING")) {
+    get_query_val(query, "action", out->action, ACTION_CAP);
+    get_query_val(query, "db", out->db, DB_CAP);
+    get_query_val(query, "sql", out->sql, SQL_CAP);
+    get_query_val(query, "format", out->format, FORMAT_CAP);
+    out->embed = has_embed_flag(query);
+  }
+  if (out->sql[0] == '\0') read_body_sql(out->sql);
+}
+
+// Compares a presented credential with the node password in time that
+// depends only on the password's length, so that the time taken tells an
+// attacker nothing about where a guess goes wrong.
+static bool matches_password(const char *presented, const char *password) {
+  const std::size_t len = std::strlen(password);
+  const std::size_t presented_len = std::strlen(presented);
+  unsigned diff = presented_len == len ? 0u : 1u;
+  for (std::size_t i = 0; i < len; ++i) {
+    const unsigned char p = i < presented_len ? static_cast<unsigned char>(presented[i]) : 0;
+    diff |= p ^ static_cast<unsigned char>(password[i]);
+  }
+  return diff == 0;
+}
+
+static const char *skip_blanks(const char *s) {
+  while (*s == ' ') ++s;  // blanks only: a tab is part of the value
+  return s;
+}
+
+static bool bearer_matches(const char *authorization, const char *password) {
+  const char *s = skip_blanks(authorization);
+  if (!ci_prefix(s, "Bearer ")) return false;
+  return matches_password(skip_blanks(s + 7), password);
+}
+
+static bool pwd_field_matches(const char *query, const char *password) {
+  char pwd[PWD_CAP];
+  return get_query_val(query, "pwd", pwd, PWD_CAP) && matches_password(pwd, password);
+}
+
+static bool request_presents(const char *password) {
+  const char *header = std::getenv("HTTP_X_ZINDO_PASSWORD");
+  if (header != nullptr && matches_password(header, password)) return true;
+  const char *authorization = std::getenv("HTTP_AUTHORIZATION");
+  if (authorization != nullptr && bearer_matches(authorization, password)) return true;
+  const char *query = std::getenv("QUERY_STRING");
+  return query != nullptr && pwd_field_matches(query, password);
+}
+
+void check_node_password() {
+  const char *password = std::getenv("ZINDO_PASSWORD");
+  if (password == nullptr || password[0] == '\0' || request_presents(password)) return;
+  out_lit("Status: 401 Unauthorized\r\n"
+          "Content-Type: application/json; charset=utf-8\r\n"
+          "Cache-Control: no-store\r\n"
+          "X-Content-Type-Options: nosniff\r\n"
+          "\r\n"
+          "{\"ok\":false,\"error\":\"invalid node password\"}\n");
+  std::exit(0);
+}

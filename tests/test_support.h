@@ -1,0 +1,48 @@
+// Shared helpers for the tests: running the built executable with a
+// controlled environment, scratch directories and fixture databases.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct run_result {
+  std::string out;  // everything written to standard output
+  std::string err;  // everything written to standard error
+  int status = -1;  // exit status, or -1 when the process did not exit
+};
+
+/// Runs the plug-in with exactly `env` as its environment ("NAME=value"
+/// entries) and `args` as its arguments, standard input closed.
+run_result run_plugin(const std::vector<std::string> &env,
+                      const std::vector<std::string> &args = {});
+
+/// The JSON header block that starts every JSON response.
+extern const std::string JSON_HEAD;
+
+/// A fresh, empty directory that is removed with everything in it when the
+/// object goes away.
+class scratch_dir {
+ public:
+  scratch_dir();
+  ~scratch_dir();
+  scratch_dir(const scratch_dir &) = delete;
+  scratch_dir &operator=(const scratch_dir &) = delete;
+  const std::string &path() const { return path_; }
+  /// `path()` + "/" + `name`.
+  std::string at(const std::string &name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+/// Writes `bytes` to `path`, creating or replacing the file.
+void write_file(const std::string &path, const std::string &bytes);
+
+/// The whole content of `path`; empty when it cannot be read.
+std::string read_file(const std::string &path);
+
+/// Creates the directory `path` and any missing parents.
+void make_dirs(const std::string &path);
+
+/// Creates the database `path` by running `sql` on it (read-write).
+void make_db(const std::string &path, const std::string &sql);
