@@ -1,0 +1,280 @@
+#include "db_guard.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "request.h"
+
+// ---------------------------------------------------------------------------
+// Allowlisted roots and path resolution
+
+static bool is_directory(const char *path) {
+  plat_status st{};
+  return plat_stat(path, &st) && st.kind == PLAT_DIR;
+}
+
+static const char *home_dir() {
+  const char *home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return home;
+  const char *profile = std::getenv("USERPROFILE");
+  return profile != nullptr && profile[0] != '\0' ? profile : nullptr;
+}
+
+static void fill_root(root_entry *entry, const char *path, const char *label) {
+  copy_str(entry->path, PATH_CAP, path);
+  copy_str(entry->label, LABEL_CAP, label);
+  entry->exists = is_directory(entry->path) ? 1 : 0;
+}
+
+int collect_roots(root_entry *table) {
+  const char *allowed = std::getenv("SQLITE_ALLOWED_ROOT");
+  const char *home = home_dir();
+  std::memset(table, 0, sizeof(root_entry) * MAX_ROOTS);
+  int count = 0;
+  if (allowed != nullptr && allowed[0] != '\0') fill_root(&table[count++], allowed, "allowed");
+  if (home != nullptr) fill_root(&table[count++], home, "home");
+  return count;
+}
+
+bool root_contains(const char *root, const char *path) {
+  std::size_t n = std::strlen(root);
+  while (n > 1 && root[n - 1] == '/') --n;
+  if (n == 1 && root[0] == '/') return path[0] == '/';  // "/" holds every absolute path
+  return std::strncmp(root, path, n) == 0 && (path[n] == '/' || path[n] == '\0');
+}
+
+// Writes the real location of `path` (links followed) to `real_path` and
+// tells whether it lies inside the real location of `root`.
+static bool real_path_inside(const char *root, const char *path, char *real_path) {
+  char real_root[PATH_CAP];
+  return plat_realpath(real_root, root, PATH_CAP) != nullptr &&
+         plat_realpath(real_path, path, PATH_CAP) != nullptr && root_contains(real_root, real_path);
+}
+
+bool real_location_inside(const char *root, const char *path) {
+  char real_path[PATH_CAP];
+  return real_path_inside(root, path, real_path);
+}
+
+static bool is_separator(char c) { return c == '/' || c == '\\'; }
+
+// True when the text holds a ".." component, "/" and "\" both separating.
+static bool has_parent_component(const char *s) {
+  for (const char *p = s; (p = std::strstr(p, "..")) != nullptr; ++p) {
+    const bool starts = p == s || is_separator(p[-1]);
+    const bool ends = p[2] == '\0' || is_separator(p[2]);
+    if (starts && ends) return true;
+  }
+  return false;
+}
+
+static bool equals_ci(const char *a, const char *b) {
+  for (; *a && *b; ++a, ++b) {
+    if (std::tolower(static_cast<unsigned char>(*a)) !=
+        std::tolower(static_cast<unsigned char>(*b)))
+      return false;
+  }
+  return *a == *b;
+}
+
+static bool has_database_extension(const char *s) {
+  const std::size_t len = std::strlen(s);
+  if (len == 0 || is_separator(s[len - 1])) return false;
+  const char *name = s;
+  for (const char *p = s; *p; ++p) {
+    if (is_separator(*p)) name = p + 1;
+  }
+  const char *dot = std::strrchr(name, '.');
+  if (dot == nullptr || dot == name) return false;
+  return equals_ci(dot, ".db") || equals_ci(dot, ".db3") || equals_ci(dot, ".sqlite") ||
+         equals_ci(dot, ".sqlite3");
+}
+
+// The textual rules that refuse a requested path before it is resolved.
+static bool acceptable_text(const char *s) {
+  const std::size_t len = std::strlen(s);
+  return len > 3 && len < PATH_CAP && !ci_prefix(s, "file:") && std::strstr(s, "://") == nullptr &&
+         std::strpbrk(s, "?#") == nullptr && !has_parent_component(s) && has_database_extension(s);
+}
+
+static bool is_absolute(const char *s) {
+  return s[0] == '/' || (std::isalpha(static_cast<unsigned char>(s[0])) && s[1] == ':');
+}
+
+// Makes `requested` absolute in `out`: relative paths are taken from the
+// home directory. False when a relative path has no home to join.
+static bool make_absolute(const char *requested, char *out) {
+  if (is_absolute(requested)) {
+    copy_str(out, PATH_CAP, requested);
+    return true;
+  }
+  const char *home = home_dir();
+  if (home == nullptr) return false;
+  std::snprintf(out, PATH_CAP, "%s/%s", home, requested);
+  return true;
+}
+
+// The first existing root that contains `canonical` decides.
+static int resolve_in_roots(const char *canonical, char *out) {
+  root_entry roots[MAX_ROOTS];
+  const int count = collect_roots(roots);
+  for (int i = 0; i < count; ++i) {
+    if (!roots[i].exists || !root_contains(roots[i].path, canonical)) continue;
+    plat_status st{};
+    if (!plat_stat(canonical, &st)) return -1;
+    if (st.kind != PLAT_FILE) return 0;
+    // What is opened is the file's real location, and it must stay inside
+    // the root's real location: a link may not lead out of the root.
+    char real_path[PATH_CAP];
+    if (!real_path_inside(roots[i].path, canonical, real_path)) return 0;
+    copy_str(out, PATH_CAP, real_path);
+    return 1;
+  }
+  return 0;
+}
+
+int resolve_db_path(const char *requested, char *out) {
+  if (!acceptable_text(requested)) return 0;
+  char absolute[PATH_CAP];
+  char canonical[PATH_CAP];
+  if (!make_absolute(requested, absolute)) return 0;
+  if (plat_fullpath(canonical, absolute, PATH_CAP) == nullptr) return 0;
+  return resolve_in_roots(canonical, out);
+}
+
+// ---------------------------------------------------------------------------
+// The read-only connection
+
+// NOFOLLOW: the path handed in is a real location with no link in it; should
+// its last name have become a link since it was checked, the open fails.
+constexpr int OPEN_FLAGS = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
+constexpr int MAX_VALUE_BYTES = 1000000;
+constexpr int MAX_SQL_BYTES = 16384;
+constexpr int BUSY_TIMEOUT_MS = 500;
+constexpr sqlite3_int64 HEAP_LIMIT_BYTES = 64 * 1024 * 1024;
+
+// Tighter limits for untrusted SQL, each still far above what a reading
+// statement written by a person needs.
+constexpr int MAX_EXPR_DEPTH = 100;
+constexpr int MAX_COMPOUND_SELECT = 50;
+constexpr int MAX_VDBE_OPS = 25000;
+constexpr int MAX_LIKE_PATTERN_BYTES = 1000;
+
+static void apply_limits(sqlite3 *db) {
+  sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 0);
+  sqlite3_limit(db, SQLITE_LIMIT_LENGTH, MAX_VALUE_BYTES);
+  sqlite3_limit(db, SQLITE_LIMIT_SQL_LENGTH, MAX_SQL_BYTES);
+  sqlite3_limit(db, SQLITE_LIMIT_EXPR_DEPTH, MAX_EXPR_DEPTH);
+  sqlite3_limit(db, SQLITE_LIMIT_COMPOUND_SELECT, MAX_COMPOUND_SELECT);
+  sqlite3_limit(db, SQLITE_LIMIT_VDBE_OP, MAX_VDBE_OPS);
+  sqlite3_limit(db, SQLITE_LIMIT_LIKE_PATTERN_LENGTH, MAX_LIKE_PATTERN_BYTES);
+}
+
+// Defences for untrusted SQL on a file of unknown origin. The settings
+// statements run here, before the authorizer exists to refuse them.
+static void harden(sqlite3 *db) {
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+  sqlite3_exec(db, "PRAGMA temp_store=MEMORY;PRAGMA cell_size_check=ON;PRAGMA mmap_size=0", nullptr,
+               nullptr, nullptr);
+}
+
+sqlite3 *open_ro(const char *path, int *rc) {
+  *rc = 0;
+  // One request may not take the node's memory: past this, SQLite fails the
+  // statement with its out-of-memory error.
+  sqlite3_hard_heap_limit64(HEAP_LIMIT_BYTES);
+  sqlite3 *db = nullptr;
+  const int opened = sqlite3_open_v2(path, &db, OPEN_FLAGS, nullptr);
+  if (opened != SQLITE_OK) {
+    if (db != nullptr) sqlite3_close(db);
+    *rc = opened;
+    return nullptr;
+  }
+  sqlite3_extended_result_codes(db, 1);
+  apply_limits(db);
+  sqlite3_busy_timeout(db, BUSY_TIMEOUT_MS);
+  harden(db);
+  return db;
+}
+
+int is_database(sqlite3 *db) {
+  sqlite3_stmt *stmt = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &stmt, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    return 0;
+  }
+  const int step = sqlite3_step(stmt);
+  sqlite3_finalize(stmt);
+  return step == SQLITE_ROW || step == SQLITE_DONE ? 1 : 0;
+}
+
+// The PRAGMAs a request may run: all of them only read.
+static const char *const READ_PRAGMAS[] = {
+    "table_info",  "table_xinfo",      "index_list",     "index_info",
+    "index_xinfo", "foreign_key_list", "database_list",  "collation_list",
+    "page_count",  "page_size",        "freelist_count", "compile_options",
+    "quick_check", "integrity_check",  "table_list",     nullptr};
+
+static bool is_read_pragma(const char *name) {
+  for (const char *const *ok = READ_PRAGMAS; *ok; ++ok) {
+    if (equals_ci(name, *ok)) return true;
+  }
+  return false;
+}
+
+// Functions that reach outside SQL: loading code, and installing a
+// full-text tokenizer at an arbitrary address (its one-argument form leaks
+// a code address).
+static bool is_denied_function(const char *name) {
+  return equals_ci(name, "load_extension") || equals_ci(name, "fts3_tokenizer");
+}
+
+int authorizer_cb(void *, int action, const char *first, const char *second, const char *,
+                  const char *) {
+  switch (action) {
+    case SQLITE_PRAGMA: return first != nullptr && is_read_pragma(first) ? SQLITE_OK : SQLITE_DENY;
+    case SQLITE_READ:
+    case SQLITE_SELECT:
+    case SQLITE_RECURSIVE: return SQLITE_OK;
+    case SQLITE_FUNCTION:
+      return second != nullptr && is_denied_function(second) ? SQLITE_DENY : SQLITE_OK;
+    default: return SQLITE_DENY;
+  }
+}
+
+int progress_cb(void *state) {
+  if (state == nullptr) return 0;
+  budget_state *budget = static_cast<budget_state *>(state);
+  if (plat_ticks_ms() <= budget->deadline) return 0;
+  budget->aborted = 1;
+  return 1;
+}
+
+void guard_connection(sqlite3 *db, budget_state *budget) {
+  sqlite3_set_authorizer(db, authorizer_cb, nullptr);
+  budget->deadline = plat_ticks_ms() + BUDGET_MS;
+  budget->aborted = 0;
+  sqlite3_progress_handler(db, PROGRESS_OPS, progress_cb, budget);
+}
+
+void quote_ident(const char *name, char *out) {
+  constexpr std::size_t LAST_NAME_POS = IDENT_CAP - 4;  // 512: room for "" and a NUL
+  std::size_t pos = 0;
+  out[pos++] = '"';
+  for (const char *p = name ? name : ""; *p && pos <= LAST_NAME_POS; ++p) {
+    if (*p == '"') out[pos++] = '"';
+    out[pos++] = *p;
+  }
+  out[pos++] = '"';
+  out[pos] = '\0';
+}
