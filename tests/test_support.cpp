@@ -1,23 +1,18 @@
 #include "test_support.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
 #include <sqlite3.h>
-#include <sstream>
-#include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-const std::string JSON_HEAD =
-    "Content-Type: application/json; charset=utf-8\r\n"
-    "Cache-Control: no-store\r\n"
-    "X-Content-Type-Options: nosniff\r\n"
-    "\r\n";
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 
 static void drain(int out_fd, int err_fd, run_result &result) {
   pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
@@ -113,7 +108,8 @@ void make_dirs(const std::string &path) {
   for (size_t i = 1; i <= path.size(); ++i) {
     if (i == path.size() || path[i] == '/') {
       const std::string part = path.substr(0, i);
-      if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) throw std::runtime_error("mkdir " + part);
+      if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+        throw std::runtime_error("mkdir " + part);
     }
   }
 }

@@ -16,8 +16,13 @@ struct run_result {
 run_result run_plugin(const std::vector<std::string> &env,
                       const std::vector<std::string> &args = {});
 
-/// The JSON header block that starts every JSON response.
-extern const std::string JSON_HEAD;
+/// The JSON header block that starts every JSON response. Inline, so that
+/// it is initialised before the tests' own constants built from it.
+inline const std::string JSON_HEAD =
+    "Content-Type: application/json; charset=utf-8\r\n"
+    "Cache-Control: no-store\r\n"
+    "X-Content-Type-Options: nosniff\r\n"
+    "\r\n";
 
 /// A fresh, empty directory that is removed with everything in it when the
 /// object goes away.
