@@ -1,7 +1,263 @@
-// Temporary: the query action is not built yet.
-#include "actions.h"
-#include "json_out.h"
+// The query action: one read-only statement against one database, its
+// result streamed to standard output row by row as SQLite steps it, cut at
+// MAX_ROWS rows and stopped by the wall-clock budget.
+#include <sqlite3.h>
 
-void action_query(const char *, const char *) {
-  json_error("not_built_yet", "the query action is not built yet");
+#include <cctype>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "action_open.h"
+#include "actions.h"
+#include "db_guard.h"
+#include "json_out.h"
+#include "platform/platform.h"
+#include "request.h"
+
+constexpr int MAX_ROWS = 500;             // rows written; also the `limit` field
+constexpr int MAX_TYPED_COLUMNS = 128;    // columns whose storage class is reported
+constexpr std::size_t TYPE_NAME_CAP = 8;  // "float" and its terminator fit
+constexpr int BLOB_HEX_BYTES = 48;        // leading blob bytes shown in hex
+constexpr std::size_t KEYWORD_CAP = 32;   // no accepted keyword comes near 31 letters
+
+// The six bytes the C library's isspace accepts in the "C" locale.
+static bool is_white(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+static bool is_word_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+static const char *skip_white(const char *s) {
+  while (is_white(*s)) ++s;
+  return s;
+}
+
+// A cheap first filter that turns away obvious writes before anything is
+// opened; the authorizer is what really keeps them out.
+static bool starts_with_reading_keyword(const char *sql) {
+  char keyword[KEYWORD_CAP];
+  std::size_t n = 0;
+  for (const char *p = skip_white(sql); n + 1 < KEYWORD_CAP && is_word_char(*p); ++p) {
+    keyword[n++] = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+  }
+  keyword[n] = '\0';
+  static const char *const READING_KEYWORDS[] = {"select", "with", "pragma", "explain", "values"};
+  for (const char *accepted : READING_KEYWORDS) {
+    if (std::strcmp(keyword, accepted) == 0) return true;
+  }
+  return false;
+}
+
+/// Compiles the statement of `sql`. Returns it when it compiled and nothing
+/// but white space follows it. Otherwise returns null, with no statement
+/// left open, and sets `code` and `detail` (MESSAGE_CAP bytes) to the
+/// refusal; the detail is taken while the connection still exists.
+static sqlite3_stmt *compile_one_statement(sqlite3 *db, const char *sql, const char **code,
+                                           char *detail) {
+  sqlite3_stmt *stmt = nullptr;
+  const char *tail = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &stmt, &tail) != SQLITE_OK) {
+    *code = "sql_error";
+    copy_str(detail, MESSAGE_CAP, sqlite3_errmsg(db));
+    return nullptr;
+  }
+  if (tail != nullptr && *skip_white(tail) != '\0') {
+    sqlite3_finalize(stmt);
+    *code = "multiple_statements";
+    copy_str(detail, MESSAGE_CAP, "submit one statement at a time");
+    return nullptr;
+  }
+  return stmt;
+}
+
+static void write_columns(sqlite3_stmt *stmt, int n) {
+  out_lit(",\"columns\":[");
+  for (int i = 0; i < n; ++i) {
+    if (i > 0) std::fputc(',', stdout);
+    out_lit("{\"name\":");
+    json_str(sqlite3_column_name(stmt, i));
+    out_lit(",\"decl\":");
+    json_str(sqlite3_column_decltype(stmt, i));
+    std::fputc('}', stdout);
+  }
+  out_lit("],\"rows\":[");
+}
+
+static void write_int64(sqlite3_int64 value) { std::printf("%lld", static_cast<long long>(value)); }
+
+// JSON has no non-finite numbers, so those go out as strings.
+static void write_double(double value) {
+  if (std::isnan(value)) {
+    out_lit("\"NaN\"");
+  } else if (value > DBL_MAX || value < -DBL_MAX) {
+    if (value > 0.0) {
+      out_lit("\"Infinity\"");
+    } else {
+      out_lit("\"-Infinity\"");
+    }
+  } else {
+    std::printf("%.15g", value);
+  }
+}
+
+// The size and a lower-case hex preview of the leading bytes; dots tell
+// that the blob goes on.
+static void write_blob(sqlite3_stmt *stmt, int k) {
+  static const char HEX_DIGITS[] = "0123456789abcdef";
+  const unsigned char *bytes = static_cast<const unsigned char *>(sqlite3_column_blob(stmt, k));
+  const int length = sqlite3_column_bytes(stmt, k);
+  const int shown = length < BLOB_HEX_BYTES ? length : BLOB_HEX_BYTES;
+  char hex[2 * BLOB_HEX_BYTES];
+  for (int i = 0; i < shown; ++i) {
+    hex[2 * i] = HEX_DIGITS[bytes[i] >> 4];
+    hex[2 * i + 1] = HEX_DIGITS[bytes[i] & 0x0f];
+  }
+  std::printf("{\"blob_bytes\":%d,\"hex\":\"", length);
+  std::fwrite(hex, 1, static_cast<std::size_t>(2 * shown), stdout);
+  if (length > BLOB_HEX_BYTES) {
+    out_lit("...\"}");
+  } else {
+    out_lit("\"}");
+  }
+}
+
+static void write_value(sqlite3_stmt *stmt, int k, int storage_class) {
+  switch (storage_class) {
+    case SQLITE_INTEGER: write_int64(sqlite3_column_int64(stmt, k)); break;
+    case SQLITE_FLOAT: write_double(sqlite3_column_double(stmt, k)); break;
+    // Text ends at its first zero byte, as json_str reads it.
+    case SQLITE_TEXT: json_str(reinterpret_cast<const char *>(sqlite3_column_text(stmt, k))); break;
+    case SQLITE_BLOB: write_blob(stmt, k); break;
+    default: out_lit("null"); break;
+  }
+}
+
+static const char *storage_class_name(int storage_class) {
+  switch (storage_class) {
+    case SQLITE_INTEGER: return "int";
+    case SQLITE_FLOAT: return "float";
+    case SQLITE_TEXT: return "text";
+    case SQLITE_BLOB: return "blob";
+    default: return "null";
+  }
+}
+
+using type_slots = char[MAX_TYPED_COLUMNS][TYPE_NAME_CAP];
+
+/// Writes the current row as a JSON array. With `types` given, also records
+/// the storage class of each of its first MAX_TYPED_COLUMNS values there.
+static void write_row(sqlite3_stmt *stmt, int n, type_slots *types) {
+  std::fputc('[', stdout);
+  for (int k = 0; k < n; ++k) {
+    if (k > 0) std::fputc(',', stdout);
+    const int storage_class = sqlite3_column_type(stmt, k);
+    write_value(stmt, k, storage_class);
+    if (types != nullptr && k < MAX_TYPED_COLUMNS) {
+      copy_str((*types)[k], TYPE_NAME_CAP, storage_class_name(storage_class));
+    }
+  }
+  std::fputc(']', stdout);
+}
+
+struct row_stream_end {
+  int step_rc;  // the result of the last sqlite3_step
+  int rows;     // rows written
+  bool capped;  // a row beyond MAX_ROWS was produced and left out
+};
+
+/// Steps the statement and writes each row as it comes, the first row's
+/// storage classes into `types`. Stops at the first result that is not a
+/// row, or when a row beyond MAX_ROWS is produced.
+static row_stream_end stream_rows(sqlite3_stmt *stmt, int n, type_slots *types) {
+  row_stream_end end{SQLITE_OK, 0, false};
+  while ((end.step_rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    if (end.rows == MAX_ROWS) {
+      end.capped = true;
+      break;
+    }
+    if (end.rows > 0) std::fputc(',', stdout);
+    write_row(stmt, n, end.rows == 0 ? types : nullptr);
+    ++end.rows;
+  }
+  return end;
+}
+
+static void write_closing_fields(const row_stream_end &end, bool truncated, long long ms,
+                                 bool aborted, int n, const type_slots &types) {
+  std::printf(
+      "],\"row_count\":%d,\"truncated\":%s,\"limit\":%d,\"ms\":%lld,\"aborted\":%s,\"types\":[",
+      end.rows, truncated ? "true" : "false", MAX_ROWS, ms, aborted ? "true" : "false");
+  if (end.rows > 0) {
+    for (int k = 0; k < n && k < MAX_TYPED_COLUMNS; ++k) {
+      if (k > 0) std::fputc(',', stdout);
+      json_str(types[k]);
+    }
+  }
+  out_lit("]}\n");
+}
+
+// A statement that failed while stepping: the rows already written stay,
+// the counts are left out.
+static void write_error_tail(sqlite3 *db, bool aborted) {
+  const char *message = sqlite3_errmsg(db);
+  out_lit("],\"error\":");
+  json_str(message != nullptr ? message : "statement failed");
+  out_lit(",\"aborted\":");
+  json_bool(aborted);
+  out_lit("}\n");
+}
+
+/// Writes the success document of the compiled `stmt`, from the header
+/// block to the closing fields or the error tail.
+static void write_result(sqlite3 *db, sqlite3_stmt *stmt, const char *path,
+                         const budget_state &budget, long long start_ms) {
+  const int n = sqlite3_column_count(stmt);
+  json_header();
+  out_lit("{\"ok\":true,\"action\":\"query\",\"readonly\":true,\"db\":");
+  json_str(path);
+  write_columns(stmt, n);
+  type_slots types;
+  std::memset(types, 0, sizeof types);
+  const row_stream_end end = stream_rows(stmt, n, &types);
+  const bool aborted = budget.aborted != 0;
+  if (end.capped || end.step_rc == SQLITE_INTERRUPT || aborted) {
+    write_closing_fields(end, true, plat_ticks_ms() - start_ms, aborted, n, types);
+  } else if (end.step_rc == SQLITE_DONE) {
+    write_closing_fields(end, false, plat_ticks_ms() - start_ms, aborted, n, types);
+  } else {
+    write_error_tail(db, aborted);
+  }
+}
+
+void action_query(const char *db, const char *sql) {
+  if (sql[0] == '\0') {
+    json_error("missing_sql", "pass ?sql=SELECT ... or POST sql=...");
+    return;
+  }
+  char path[PATH_CAP];
+  if (!resolve_or_refuse(db, path)) return;
+  if (!starts_with_reading_keyword(sql)) {
+    json_error("read_only", "only SELECT / WITH / PRAGMA / EXPLAIN statements are accepted");
+    return;
+  }
+  sqlite3 *conn = open_or_refuse(path);
+  if (conn == nullptr) return;
+  budget_state budget{};
+  guard_connection(conn, &budget);
+  // The clock starts just before compiling, a moment after the budget was
+  // armed, so a statement that the budget stops reports about BUDGET_MS.
+  const long long start_ms = plat_ticks_ms();
+  const char *code = "";
+  char detail[MESSAGE_CAP];
+  sqlite3_stmt *stmt = compile_one_statement(conn, sql, &code, detail);
+  if (stmt == nullptr) {
+    sqlite3_close(conn);
+    json_error(code, detail);
+    return;
+  }
+  write_result(conn, stmt, path, budget, start_ms);
+  sqlite3_finalize(stmt);
+  sqlite3_close(conn);
 }
