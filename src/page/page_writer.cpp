@@ -1,9 +1,21 @@
-// Temporary: the Explorer page is not built yet.
+// Writes the Explorer page: the HTML header block, then the page's fixed
+// bytes in document order. Nothing from the request is ever written into it;
+// the only choice is whether the back link is there.
+#include <cstdio>
+
 #include "json_out.h"
 #include "page/page.h"
+#include "page/page_bytes.h"
 
-void write_page(bool) {
+static void write_piece(const page_piece &piece) {
+  std::fwrite(piece.bytes, 1, piece.size, stdout);
+}
+
+void write_page(bool embed) {
   html_header();
-  out_lit("<!DOCTYPE html>\n<html lang='en'><head><meta charset='utf-8'><title>sqlite</title></head>"
-          "<body>The Explorer page is not built yet.</body></html>\n");
+  write_piece(PAGE_HEAD);
+  // A framing host page owns navigation: in embed mode there is no way back.
+  if (!embed) write_piece(PAGE_BACK_LINK);
+  write_piece(PAGE_BODY);
+  write_piece(PAGE_SCRIPT);
 }
