@@ -1,0 +1,378 @@
+// The database guard: which paths may be opened, and what a guarded
+// connection lets a statement do.
+#include "db_guard.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <set>
+#include <string>
+
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace {
+
+const char *const ROOT_VARS[] = {"SQLITE_ALLOWED_ROOT", "HOME", "USERPROFILE"};
+
+// Each test starts with no root configured and leaves none behind.
+class Guard : public testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char *v : ROOT_VARS) unsetenv(v);
+  }
+  void TearDown() override { SetUp(); }
+  static void set(const char *name, const std::string &value) { setenv(name, value.c_str(), 1); }
+  static int resolve(const std::string &requested, std::string *out = nullptr) {
+    char buf[PATH_CAP] = "untouched";
+    const int r = resolve_db_path(requested.c_str(), buf);
+    if (out) *out = buf;
+    return r;
+  }
+  scratch_dir dir;
+};
+
+TEST_F(Guard, CollectRootsFromTheEnvironment) {
+  write_file(dir.at("file"), "");
+  root_entry table[MAX_ROOTS];
+  EXPECT_EQ(collect_roots(table), 0);
+
+  set("HOME", "");
+  set("USERPROFILE", dir.path());
+  set("SQLITE_ALLOWED_ROOT", dir.at("file"));  // a file is not a root directory
+  ASSERT_EQ(collect_roots(table), 2);
+  EXPECT_STREQ(table[0].label, "allowed");
+  EXPECT_EQ(table[0].exists, 0);
+  EXPECT_STREQ(table[1].label, "home");
+  EXPECT_EQ(table[1].path, dir.path());
+  EXPECT_EQ(table[1].exists, 1);
+  EXPECT_EQ(table[2].path[0], '\0');
+
+  unsetenv("SQLITE_ALLOWED_ROOT");
+  ASSERT_EQ(collect_roots(table), 1);
+  EXPECT_STREQ(table[0].label, "home");  // the home root moves up to the first slot
+}
+
+TEST_F(Guard, TextRulesAndExtensions) {
+  set("HOME", dir.path());
+  make_dirs(dir.at("dir"));
+  make_dirs(dir.at("a/..b"));
+  make_dirs(dir.at("old.db"));
+  // Every one of these exists, so a refusal is the rule's doing.
+  for (const char *name : {"profile.db", "..x.db", "a/..b/x.db", "a.db", "x.DB", "x.Sqlite3",
+                           "y.db3", "x.db-wal", "x.dbf", "x.sqlite-journal", "x.txt", "noext",
+                           "dir/.sqlite", ".sqlite", "dir/a.b.db", ".db", "x.db#1", "\\data\\x.db"})
+    write_file(dir.at(name), "");
+  const struct {
+    std::string requested;
+    int result;
+  } cases[] = {
+      {"", 0},
+      {"file:x.db", 0},
+      {"FILE:" + dir.at("a.db"), 0},
+      {"profile.db", 1},
+      {dir.at("a.db") + "?mode=ro", 0},
+      {"x.db#1", 0},
+      {"a://b.db", 0},
+      {"../x.db", 0},
+      {"a/../x.db", 0},
+      {"a/..", 0},
+      {"a\\..\\x.db", 0},
+      {dir.path() + "/dir/../a.db", 0},
+      {"..x.db", 1},
+      {"a/..b/x.db", 1},
+      {"a.db", 1},
+      {".db", 0},
+      {"x.DB", 1},
+      {"x.Sqlite3", 1},
+      {"y.db3", 1},
+      {"x.db-wal", 0},
+      {"x.dbf", 0},
+      {"x.sqlite-journal", 0},
+      {"x.txt", 0},
+      {"noext", 0},
+      {"dir/.sqlite", 0},
+      {".sqlite", 0},
+      {"dir/a.b.db", 1},
+      {"dir/", 0},
+      {"a.db/", 0},
+      {"a.db\\", 0},
+      {"gone.db", -1},
+      {"old.db", 0},  // a directory
+      {"C:/x.db", 0},
+      {"./dir//a.b.db", 1},
+  };
+  for (const auto &c : cases) EXPECT_EQ(resolve(c.requested), c.result) << c.requested;
+  EXPECT_EQ(resolve(std::string(PATH_CAP, 'a')), 0);
+}
+
+TEST_F(Guard, RelativePathsJoinHomeThenUserProfile) {
+  write_file(dir.at("x.db"), "");
+  write_file(dir.at("\\data\\x.db"), "");  // on POSIX "\" is part of a file name
+  std::string out;
+  set("HOME", dir.path());
+  ASSERT_EQ(resolve("\\data\\x.db", &out), 1);
+  EXPECT_EQ(out, dir.path() + "/\\data\\x.db");
+
+  set("HOME", "");
+  set("USERPROFILE", dir.path());
+  ASSERT_EQ(resolve("x.db", &out), 1);
+  EXPECT_EQ(out, dir.at("x.db"));
+
+  unsetenv("USERPROFILE");
+  set("SQLITE_ALLOWED_ROOT", dir.path());
+  EXPECT_EQ(resolve("x.db"), 0);  // no base for a relative path
+  EXPECT_EQ(resolve(dir.at("x.db")), 1);
+}
+
+TEST_F(Guard, RootBoundaries) {
+  make_dirs(dir.at("data/sub"));
+  make_dirs(dir.at("database"));
+  write_file(dir.at("data/sub/x.db"), "");
+  write_file(dir.at("data/x.db"), "");
+  write_file(dir.at("database/x.db"), "");
+  write_file(dir.at("data\\x.db"), "");  // a file beside the root, not in it
+  std::string out;
+  for (const std::string &root : {dir.at("data"), dir.at("data/"), dir.at("data//")}) {
+    set("SQLITE_ALLOWED_ROOT", root);
+    EXPECT_EQ(resolve(dir.at("data/sub/x.db"), &out), 1) << root;
+    EXPECT_EQ(out, dir.at("data/sub/x.db"));
+    EXPECT_EQ(resolve(dir.at("data/x.db")), 1) << root;
+    EXPECT_EQ(resolve(dir.at("database/x.db")), 0) << root;
+    EXPECT_EQ(resolve(dir.at("data\\x.db")), 0) << root;
+    EXPECT_EQ(resolve(dir.at("data/gone.db")), -1) << root;
+    EXPECT_EQ(resolve(dir.at("database/gone.db")), 0) << root;  // missing outside: refused
+  }
+  set("SQLITE_ALLOWED_ROOT", dir.at("DATA"));  // other letter case admits nothing
+  EXPECT_EQ(resolve(dir.at("data/x.db")), 0);
+  set("SQLITE_ALLOWED_ROOT", dir.at("missing"));
+  EXPECT_EQ(resolve(dir.at("missing/x.db")), 0);
+  set("SQLITE_ALLOWED_ROOT", "/");
+  EXPECT_EQ(resolve(dir.at("database/x.db"), &out), 1);
+  EXPECT_EQ(out, dir.at("database/x.db"));
+
+  unsetenv("SQLITE_ALLOWED_ROOT");
+  set("HOME", "/");
+  EXPECT_EQ(resolve(dir.at("data/x.db").substr(1), &out), 1);  // "/" + relative
+  EXPECT_EQ(out, dir.at("data/x.db"));
+}
+
+TEST_F(Guard, LinksMayNotLeadOutOfTheRoot) {
+  make_dirs(dir.at("root/inner"));
+  make_dirs(dir.at("outside"));
+  write_file(dir.at("root/inner/real.db"), "");
+  write_file(dir.at("outside/secret.db"), "");
+  ASSERT_EQ(symlink(dir.at("outside/secret.db").c_str(), dir.at("root/out.db").c_str()), 0);
+  ASSERT_EQ(symlink(dir.at("outside").c_str(), dir.at("root/outdir").c_str()), 0);
+  ASSERT_EQ(symlink("inner/real.db", dir.at("root/in.db").c_str()), 0);
+  ASSERT_EQ(symlink(dir.at("root").c_str(), dir.at("rootlink").c_str()), 0);
+  set("SQLITE_ALLOWED_ROOT", dir.at("root"));
+  std::string out;
+  EXPECT_EQ(resolve(dir.at("root/out.db")), 0);
+  EXPECT_EQ(resolve(dir.at("root/outdir/secret.db")), 0);
+  ASSERT_EQ(resolve(dir.at("root/in.db"), &out), 1);
+  EXPECT_EQ(out, dir.at("root/inner/real.db"));  // the real location is what gets opened
+  EXPECT_TRUE(real_location_inside(dir.at("root").c_str(), dir.at("root/in.db").c_str()));
+  EXPECT_FALSE(real_location_inside(dir.at("root").c_str(), dir.at("root/out.db").c_str()));
+
+  // A root reached through a link admits what really lies inside it.
+  set("SQLITE_ALLOWED_ROOT", dir.at("rootlink"));
+  EXPECT_EQ(resolve(dir.at("rootlink/inner/real.db")), 1);
+  EXPECT_EQ(resolve(dir.at("rootlink/out.db")), 0);
+}
+
+TEST_F(Guard, OverlongPaths) {
+  set("HOME", dir.path());
+  const std::string tail = "/x.db";
+  const std::string absolute =
+      dir.path() + "/" + std::string(4095 - dir.path().size() - 1 - tail.size(), 'n') + tail;
+  ASSERT_EQ(absolute.size(), 4095u);
+  EXPECT_EQ(resolve(absolute), -1);  // inside the root, and no such file can exist
+  EXPECT_EQ(resolve(absolute + "x"), 0);
+  EXPECT_EQ(resolve(std::string(4090, 'r') + ".db"), -1);  // joined to HOME and cut
+  EXPECT_EQ(resolve("\xff\xfe.db"), -1);
+}
+
+// --- the connection -------------------------------------------------------
+
+std::set<std::string> listing(const std::string &path) {
+  std::set<std::string> names;
+  if (DIR *d = opendir(path.c_str())) {
+    while (const dirent *e = readdir(d)) names.insert(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+class Connection : public testing::Test {
+ protected:
+  void SetUp() override {
+    path = dir.at("t.db");
+    make_db(path,
+            "CREATE TABLE t(x INTEGER PRIMARY KEY, y TEXT UNIQUE); INSERT INTO t VALUES(1,'a');"
+            "CREATE VIRTUAL TABLE f USING fts4(body); INSERT INTO f VALUES('hello world');");
+    int rc = -1;
+    db = open_ro(path.c_str(), &rc);
+    ASSERT_NE(db, nullptr);
+    EXPECT_EQ(rc, 0);
+    ASSERT_EQ(is_database(db), 1);
+    guard_connection(db, &budget);
+  }
+  void TearDown() override { sqlite3_close(db); }
+  // Prepares and, when that works, steps `sql` to its end. Returns the
+  // prepare result, or the first failing step result.
+  int run(const std::string &sql) {
+    sqlite3_stmt *stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
+    if (rc == SQLITE_OK) {
+      while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+      }
+      if (rc == SQLITE_DONE) rc = SQLITE_OK;
+    }
+    sqlite3_finalize(stmt);
+    return rc;
+  }
+  scratch_dir dir;
+  std::string path;
+  sqlite3 *db = nullptr;
+  budget_state budget{};
+};
+
+TEST_F(Connection, AuthorizerAdmitsOnlyReading) {
+  for (const char *sql :
+       {"SELECT * FROM t",
+        "PRAGMA table_info(t)",
+        "PRAGMA TABLE_INFO(t)",
+        "PRAGMA main.index_list(t)",
+        "PRAGMA page_size=8192",
+        "SELECT upper('x')",
+
+        "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM c LIMIT 5) SELECT x FROM c",
+        "PRAGMA table_xinfo(t)",
+        "PRAGMA index_info(sqlite_autoindex_t_1)",
+        "PRAGMA index_xinfo(sqlite_autoindex_t_1)",
+        "PRAGMA foreign_key_list(t)",
+        "PRAGMA database_list",
+        "PRAGMA collation_list",
+        "PRAGMA page_count",
+        "PRAGMA page_size",
+        "PRAGMA freelist_count",
+        "PRAGMA compile_options",
+        "PRAGMA quick_check",
+        "PRAGMA integrity_check",
+        "PRAGMA table_list"})
+    EXPECT_EQ(run(sql), SQLITE_OK) << sql;
+  for (const char *sql :
+       {"PRAGMA journal_mode", "PRAGMA journal_mode=WAL", "PRAGMA user_version",
+        "PRAGMA table_infox", "PRAGMA writable_schema=1", "SELECT load_extension('x')",
+        "SELECT LOAD_EXTENSION('x')", "SELECT fts3_tokenizer('simple')",
+        "SELECT FTS3_Tokenizer('simple', x'4141414141414141')", "SAVEPOINT s", "BEGIN",
+        "ATTACH 'x.db' AS y", "INSERT INTO t VALUES(2,'b')", "CREATE TEMP TABLE t2(x)", "ANALYZE",
+        "REINDEX", "VACUUM", "DETACH main"})
+    EXPECT_NE(run(sql), SQLITE_OK) << sql;
+  // Without the authorizer's word the one-argument form would hand out a code address.
+  EXPECT_NE(run("SELECT fts3_tokenizer('simple')"), SQLITE_OK);
+  EXPECT_STREQ(sqlite3_errmsg(db), "not authorized to use function: fts3_tokenizer");
+  EXPECT_EQ(authorizer_cb(nullptr, SQLITE_PRAGMA, nullptr, nullptr, nullptr, nullptr), SQLITE_DENY);
+  EXPECT_EQ(authorizer_cb(nullptr, SQLITE_FUNCTION, nullptr, nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(authorizer_cb(nullptr, 34, nullptr, nullptr, nullptr, nullptr), SQLITE_DENY);
+  EXPECT_EQ(authorizer_cb(nullptr, -1, nullptr, nullptr, nullptr, nullptr), SQLITE_DENY);
+}
+
+TEST_F(Connection, HostileStatementsChangeNothingOnDisk) {
+  const std::string before = read_file(path);
+  const std::set<std::string> names = listing(dir.path());
+  for (const std::string &sql :
+       {std::string("ATTACH '") + dir.at("new.db") + "' AS n", std::string("VACUUM"),
+        std::string("VACUUM INTO '") + dir.at("copy.db") + "'",
+        std::string("PRAGMA writable_schema=1"), std::string("WITH x AS (SELECT 1) DELETE FROM t"),
+        std::string("CREATE TEMP TABLE tt(x)"), std::string("BEGIN"), std::string("SAVEPOINT s"),
+        std::string("REINDEX"), std::string("ANALYZE"), std::string("PRAGMA journal_mode=WAL"),
+        std::string("UPDATE t SET y = 'z'"), std::string("DROP TABLE t")})
+    EXPECT_NE(run(sql), SQLITE_OK) << sql;
+  EXPECT_EQ(run("SELECT * FROM t ORDER BY y DESC"), SQLITE_OK);
+  EXPECT_EQ(read_file(path), before);
+  EXPECT_EQ(listing(dir.path()), names);
+}
+
+TEST_F(Connection, LimitsOfLengthAndHeap) {
+  EXPECT_NE(run("SELECT '" + std::string(16400, 'a') + "'"), SQLITE_OK);
+  EXPECT_EQ(run("SELECT length(zeroblob(1000000))"), SQLITE_OK);
+  EXPECT_EQ(run("SELECT zeroblob(2000000)") & 0xff, SQLITE_TOOBIG);
+  // A sort of about 100 MB in memory passes the 64 MiB ceiling.
+  budget.deadline = plat_ticks_ms() + 600000;
+  EXPECT_EQ(run("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM c LIMIT 500000) "
+                "SELECT x, randomblob(200) AS r FROM c ORDER BY r") &
+                0xff,
+            SQLITE_NOMEM);
+  EXPECT_EQ(run("SELECT count(*) FROM t"), SQLITE_OK);  // the connection goes on working
+}
+
+TEST(OpenRo, ProbeAndOpenFailures) {
+  scratch_dir dir;
+  int rc = -1;
+  EXPECT_EQ(open_ro(dir.at("missing.db").c_str(), &rc), nullptr);
+  EXPECT_EQ(rc & 0xff, SQLITE_CANTOPEN);
+  EXPECT_EQ(listing(dir.path()).count("missing.db"), 0u);  // never created
+
+  write_file(dir.at("notes.db"), "These are my notes, not a database.\n");
+  write_file(dir.at("empty.db"), "");
+  make_db(dir.at("real.db"), "CREATE TABLE t(x)");
+  std::string corrupt = read_file(dir.at("real.db")).substr(0, 100);
+  corrupt += std::string(8192, '\xa5');
+  write_file(dir.at("corrupt.db"), corrupt);
+  const struct {
+    const char *name;
+    int is_db;
+  } cases[] = {{"notes.db", 0}, {"empty.db", 1}, {"real.db", 1}, {"corrupt.db", 0}};
+  for (const auto &c : cases) {
+    sqlite3 *db = open_ro(dir.at(c.name).c_str(), &rc);
+    ASSERT_NE(db, nullptr) << c.name;
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(is_database(db), c.is_db) << c.name;
+    sqlite3_close(db);
+  }
+}
+
+TEST(Budget, InterruptsStrictlyAfterTheDeadline) {
+  EXPECT_EQ(progress_cb(nullptr), 0);
+  budget_state budget{};
+  for (int attempt = 0; attempt < 1000; ++attempt) {  // until a call lands in the same millisecond
+    const long long now = plat_ticks_ms();
+    budget.deadline = now;
+    const int r = progress_cb(&budget);
+    if (plat_ticks_ms() != now) continue;
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(budget.aborted, 0);
+    break;
+  }
+  budget.deadline = plat_ticks_ms() - 1;
+  EXPECT_EQ(progress_cb(&budget), 1);
+  EXPECT_EQ(budget.aborted, 1);
+}
+
+TEST(QuoteIdent, DoublesQuotesAndCutsLongNames) {
+  const struct {
+    std::string name;
+    std::string quoted;
+  } cases[] = {
+      {"users", "\"users\""},
+      {"a\"b", "\"a\"\"b\""},
+      {std::string(600, 'n'), "\"" + std::string(512, 'n') + "\""},
+      {std::string(511, 'n') + "\"x", "\"" + std::string(511, 'n') + "\"\"\""},
+      {std::string(600, '"'), "\"" + std::string(512, '"') + "\""},
+  };
+  for (const auto &c : cases) {
+    char out[IDENT_CAP];
+    quote_ident(c.name.c_str(), out);
+    EXPECT_EQ(std::string(out), c.quoted) << c.name.size();
+  }
+  char out[IDENT_CAP];
+  quote_ident(nullptr, out);
+  EXPECT_STREQ(out, "\"\"");
+}
+
+}  // namespace
