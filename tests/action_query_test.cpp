@@ -1,0 +1,279 @@
+// The query action seen from outside: exact documents on standard output
+// for small fixture databases, the refusals in their order, the value
+// encodings, the row cap and the budget.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "db_action_fixture.h"
+
+namespace {
+
+const std::string OK_QUERY = JSON_HEAD + "{\"ok\":true,\"action\":\"query\"";
+
+// "ok" for a success document, else the error code of the error document.
+std::string outcome(const std::string &out) {
+  if (out.compare(0, OK_QUERY.size(), OK_QUERY) == 0) return "ok";
+  const std::string key = "\"error\":\"";
+  const std::size_t at = out.find(key);
+  if (at == std::string::npos) return "unreadable: " + out;
+  const std::size_t start = at + key.size();
+  return out.substr(start, out.find('"', start) - start);
+}
+
+// The begun success document up to and including the opening of `rows`.
+std::string doc_head(const std::string &path, const std::string &columns) {
+  return JSON_HEAD + "{\"ok\":true,\"action\":\"query\",\"readonly\":true,\"db\":\"" + path +
+         "\",\"columns\":[" + columns + "],\"rows\":[";
+}
+
+std::string closing(int row_count, bool truncated, bool aborted, const std::string &types) {
+  return "],\"row_count\":" + std::to_string(row_count) +
+         ",\"truncated\":" + (truncated ? "true" : "false") + ",\"limit\":500,\"ms\":#" +
+         ",\"aborted\":" + (aborted ? "true" : "false") + ",\"types\":[" + types + "]}\n";
+}
+
+// Rows [1] to [n] of a counting statement, as the document writes them.
+std::string counted_rows(int n) {
+  std::string rows;
+  for (int i = 1; i <= n; ++i) rows += (i > 1 ? ",[" : "[") + std::to_string(i) + "]";
+  return rows;
+}
+
+std::string counting(int n) {
+  return "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM c LIMIT " + std::to_string(n) +
+         ") SELECT x FROM c";
+}
+
+class QueryAction : public ::testing::Test {
+ protected:
+  db_root root;
+  std::string db = root.make("t.db", "CREATE TABLE t(x); INSERT INTO t VALUES(1);");
+};
+
+TEST_F(QueryAction, SmallResultIsByteExact) {
+  const std::string shop = root.make("shop.db",
+                                     "CREATE TABLE item(id INTEGER PRIMARY KEY, label TEXT, "
+                                     "price REAL, photo BLOB, note);"
+                                     "INSERT INTO item VALUES(1,'pen',1.5,x'CAFE',NULL),"
+                                     "(2,'ink',100.0,NULL,'x');");
+  const std::string out = root.query(
+      shop, "SELECT id, label, price, photo, note, id * 2 AS twice FROM item ORDER BY id");
+  EXPECT_EQ(mask_ms(out),
+            JSON_HEAD + "{\"ok\":true,\"action\":\"query\",\"readonly\":true,\"db\":\"" +
+                root.reported("shop.db") +
+                "\",\"columns\":[{\"name\":\"id\",\"decl\":\"INTEGER\"},"
+                "{\"name\":\"label\",\"decl\":\"TEXT\"},{\"name\":\"price\",\"decl\":\"REAL\"},"
+                "{\"name\":\"photo\",\"decl\":\"BLOB\"},{\"name\":\"note\",\"decl\":\"\"},"
+                "{\"name\":\"twice\",\"decl\":\"\"}],"
+                "\"rows\":[[1,\"pen\",1.5,{\"blob_bytes\":2,\"hex\":\"cafe\"},null,2],"
+                "[2,\"ink\",100,null,\"x\",4]],"
+                "\"row_count\":2,\"truncated\":false,\"limit\":500,\"ms\":#,\"aborted\":false,"
+                "\"types\":[\"int\",\"text\",\"float\",\"blob\",\"null\",\"int\"]}\n");
+}
+
+TEST_F(QueryAction, RefusalsComeInTheirOrder) {
+  const std::string notes = root.at("notes.db");
+  write_file(notes, std::string(2048, 'n'));
+  const std::string missing = root.at("gone.db");
+  const std::string outside = "/nowhere/x.db";
+  const std::string missing_sql = error_doc("missing_sql", "pass ?sql=SELECT ... or POST sql=...");
+  const std::string forbidden =
+      error_doc("forbidden_path", "path outside the allowlisted roots or not a database file");
+  const std::string not_found = error_doc("not_found", "database file does not exist");
+  const std::string read_only =
+      error_doc("read_only", "only SELECT / WITH / PRAGMA / EXPLAIN statements are accepted");
+  const std::string not_db = error_doc("not_a_database", "file is not a SQLite database");
+  const struct {
+    std::string db, sql, expected;
+  } cases[] = {
+      {"", "", missing_sql},
+      {outside, "", missing_sql},
+      {outside, "DELETE FROM t", forbidden},
+      {"notes.txt", "SELECT 1", forbidden},
+      {missing, "DELETE FROM t", not_found},
+      {db, "DELETE FROM t", read_only},
+      {db, " \t\n", read_only},
+      {notes, "DELETE FROM t", read_only},
+      {notes, "SELECT 1", not_db},
+      {db, "SELECT nope FROM t", error_doc("sql_error", "no such column: nope")},
+      {db, "SELECT nope FROM t; SELECT 2", error_doc("sql_error", "no such column: nope")},
+      {db, "WITH a AS (SELECT 1) DELETE FROM t", error_doc("sql_error", "not authorized")},
+      {db, "PRAGMA journal_mode", error_doc("sql_error", "not authorized")},
+      {db, "SELECT 1; SELECT 2",
+       error_doc("multiple_statements", "submit one statement at a time")},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(root.query(c.db, c.sql), c.expected) << "db=" << c.db << " sql=" << c.sql;
+  }
+}
+
+TEST_F(QueryAction, OpenFailureCarriesTheLibrarysText) {
+  // A real location longer than SQLite's path limit passes every check of
+  // ours and fails in the open.
+  std::string deep = root.at("d");
+  for (int i = 0; i < 6; ++i) deep += "/" + std::string(100, 'd');
+  make_dirs(deep);
+  write_file(deep + "/x.db", read_file(db));
+  EXPECT_EQ(root.run("action=query&db=x.db&sql=SELECT%201", {"HOME=" + deep}),
+            error_doc("open_failed", "cannot open database (unable to open database file)"));
+}
+
+TEST_F(QueryAction, LeadingKeywordTest) {
+  const struct {
+    std::string sql, expected;
+  } cases[] = {
+      {" \t\n\v\f\rSeLeCt 1", "ok"},
+      {"select*from t", "ok"},
+      {"VALUES (1)", "ok"},
+      {"explain SELECT 1", "ok"},
+      {"Pragma table_info(t)", "ok"},
+      {"with a(x) AS (SELECT 1) SELECT x FROM a", "ok"},
+      {"(SELECT 1)", "read_only"},
+      {"/* note */ SELECT 1", "read_only"},
+      {"-- note\nSELECT 1", "read_only"},
+      {"selectx FROM t", "read_only"},
+      {"select_1", "read_only"},
+      {"update t SET x = 2", "read_only"},
+      // Bytes from 0x80 end the keyword; SQLite then reads them as part of
+      // an identifier and refuses the text.
+      {"select\xc3\xa9", "sql_error"},
+  };
+  for (const auto &c : cases) EXPECT_EQ(outcome(root.query(db, c.sql)), c.expected) << c.sql;
+}
+
+TEST_F(QueryAction, OneStatementOnly) {
+  const struct {
+    std::string sql, expected;
+  } cases[] = {
+      {"SELECT 1;", "ok"},
+      {"SELECT 1; \t\r\n\v\f", "ok"},
+      {"SELECT 1 -- trailing note", "ok"},
+      {"SELECT 1 /* trailing note */", "ok"},
+      {"SELECT 1; SELECT 2", "multiple_statements"},
+      {"SELECT 1;;", "multiple_statements"},
+      {"SELECT 1; -- note", "multiple_statements"},
+      {"SELECT 1; /* note */", "multiple_statements"},
+  };
+  for (const auto &c : cases) EXPECT_EQ(outcome(root.query(db, c.sql)), c.expected) << c.sql;
+}
+
+std::string hex_blob(int length, int first_byte) {
+  static const char HEX[] = "0123456789abcdef";
+  std::string hex;
+  for (int i = 0; i < length; ++i) {
+    const int b = (first_byte + i) & 0xff;
+    hex += HEX[b >> 4];
+    hex += HEX[b & 0x0f];
+  }
+  return hex;
+}
+
+TEST_F(QueryAction, ValuesAreEncodedByStorageClass) {
+  const std::string hex48 = hex_blob(48, 0xd0);
+  const std::string hex49 = hex_blob(49, 0xcf);
+  const struct {
+    std::string expr, encoded, type;
+  } cases[] = {
+      {"9223372036854775807", "9223372036854775807", "int"},
+      {"-9223372036854775808", "-9223372036854775808", "int"},
+      {"0", "0", "int"},
+      {"100.0", "100", "float"},
+      {"0.1", "0.1", "float"},
+      {"0.00001", "1e-05", "float"},
+      {"1e20", "1e+20", "float"},
+      {"1.0/3", "0.333333333333333", "float"},
+      {"-2.5e-300", "-2.5e-300", "float"},
+      {"9e999", "\"Infinity\"", "float"},
+      {"-9e999", "\"-Infinity\"", "float"},
+      // SQLite turns a NaN result into NULL before it reaches the program.
+      {"9e999 - 9e999", "null", "null"},
+      {"NULL", "null", "null"},
+      {"'a\"b\\c'", "\"a\\\"b\\\\c\"", "text"},
+      {"char(10, 13, 9)", "\"\\n\\r\\t\"", "text"},
+      {"'a' || char(1) || 'b' || char(31)", "\"ab\"", "text"},
+      {"char(233) || char(127) || CAST(x'ff' AS TEXT)", "\"\xc3\xa9\x7f\xff\"", "text"},
+      {"'a' || char(0) || 'b'", "\"a\"", "text"},
+      {"''", "\"\"", "text"},
+      {"x''", "{\"blob_bytes\":0,\"hex\":\"\"}", "blob"},
+      {"x'" + hex48 + "'", "{\"blob_bytes\":48,\"hex\":\"" + hex48 + "\"}", "blob"},
+      {"x'" + hex49 + "'", "{\"blob_bytes\":49,\"hex\":\"" + hex49.substr(0, 96) + "...\"}",
+       "blob"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(mask_ms(root.query(db, "SELECT " + c.expr + " AS v")),
+              doc_head(root.reported("t.db"), "{\"name\":\"v\",\"decl\":\"\"}") + "[" + c.encoded +
+                  "]" + closing(1, false, false, "\"" + c.type + "\""))
+        << c.expr;
+  }
+}
+
+TEST_F(QueryAction, RowCapDrawsTheLineAt500) {
+  const std::string head = doc_head(root.reported("t.db"), "{\"name\":\"x\",\"decl\":\"\"}");
+  EXPECT_EQ(mask_ms(root.query(db, "SELECT 1 AS x WHERE 0")), head + closing(0, false, false, ""));
+  EXPECT_EQ(mask_ms(root.query(db, counting(500))),
+            head + counted_rows(500) + closing(500, false, false, "\"int\""));
+  EXPECT_EQ(mask_ms(root.query(db, counting(501))),
+            head + counted_rows(500) + closing(500, true, false, "\"int\""));
+}
+
+TEST_F(QueryAction, WideResultReportsTypesOfTheFirst128Columns) {
+  std::string sql = "SELECT ";
+  std::string columns, row, types;
+  for (int i = 0; i < 130; ++i) {
+    const std::string name = "c" + std::to_string(i);
+    sql += (i > 0 ? ", " : "") + std::to_string(i) + " AS " + name;
+    columns += std::string(i > 0 ? "," : "") + "{\"name\":\"" + name + "\",\"decl\":\"\"}";
+    row += (i > 0 ? "," : "") + std::to_string(i);
+    if (i < 128) types += std::string(i > 0 ? "," : "") + "\"int\"";
+  }
+  EXPECT_EQ(mask_ms(root.query(db, sql)), doc_head(root.reported("t.db"), columns) + "[" + row +
+                                              "]" + closing(1, false, false, types));
+}
+
+TEST_F(QueryAction, TypesComeFromTheFirstRowAlone) {
+  EXPECT_EQ(mask_ms(root.query(db, "SELECT column1 AS v FROM (VALUES (NULL), (2), ('x'))")),
+            doc_head(root.reported("t.db"), "{\"name\":\"v\",\"decl\":\"\"}") +
+                "[null],[2],[\"x\"]" + closing(3, false, false, "\"null\""));
+}
+
+TEST_F(QueryAction, FailureWhileSteppingEndsWithTheErrorTail) {
+  const std::string head = doc_head(root.reported("t.db"), "{\"name\":\"v\",\"decl\":\"\"}");
+  // A value over the 1,000,000-byte length limit, after two good rows.
+  EXPECT_EQ(root.query(db,
+                       "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM c LIMIT 3) "
+                       "SELECT CASE WHEN x < 3 THEN x ELSE zeroblob(2000000) END AS v FROM c"),
+            head + "[1],[2]],\"error\":\"string or blob too big\",\"aborted\":false}\n");
+  // Sorting about 90 MB runs into the 64 MiB heap limit.
+  EXPECT_EQ(root.query(db,
+                       "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM c LIMIT 100) "
+                       "SELECT x AS v FROM c ORDER BY zeroblob(900000) || x"),
+            head + "],\"error\":\"out of memory\",\"aborted\":false}\n");
+}
+
+TEST_F(QueryAction, BudgetStopsARunawayStatement) {
+  // Two rows come at once; then the recursion runs on, finding nothing more.
+  const std::string out =
+      root.query(db,
+                 "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM c) "
+                 "SELECT x AS v FROM c WHERE x <= 2 OR x < 0");
+  EXPECT_EQ(mask_ms(out), doc_head(root.reported("t.db"), "{\"name\":\"v\",\"decl\":\"\"}") +
+                              "[1],[2]" + closing(2, true, true, "\"int\""));
+  const std::size_t at = out.find("\"ms\":");
+  ASSERT_NE(at, std::string::npos);
+  const long long ms = std::atoll(out.c_str() + at + 5);
+  EXPECT_GE(ms, 1900);
+  EXPECT_LE(ms, 10000);
+}
+
+TEST_F(QueryAction, StatementFromThePostBody) {
+  const std::string body = root.at("body.txt");
+  write_file(body, "sql=SELECT%2042%20AS%20answer");
+  const std::string out = root.run("action=query&db=" + url_encode(db), {"HTTP_BODY_FILE=" + body});
+  EXPECT_EQ(mask_ms(out), doc_head(root.reported("t.db"), "{\"name\":\"answer\",\"decl\":\"\"}") +
+                              "[42]" + closing(1, false, false, "\"int\""));
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+// Black-box runs of the two database actions: a scratch directory that is
+// the allowlisted root, fixture databases inside it, and the checks every
+// run must pass (nothing on standard error, exit status 0).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "test_support.h"
+
+/// Percent-encodes every byte but letters, digits and "-_./" for a query
+/// string.
+inline std::string url_encode(const std::string &text) {
+  static const char HEX[] = "0123456789ABCDEF";
+  std::string out;
+  for (const unsigned char c : text) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_' || c == '.' || c == '/';
+    if (plain) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += HEX[c >> 4];
+      out += HEX[c & 0x0f];
+    }
+  }
+  return out;
+}
+
+/// Replaces the digits of the `"ms":` member with "#", so that a document
+/// can be compared byte for byte.
+inline std::string mask_ms(std::string out) {
+  const std::size_t at = out.find("\"ms\":");
+  if (at == std::string::npos) return out;
+  const std::size_t digits = at + 5;
+  std::size_t end = digits;
+  while (end < out.size() && out[end] >= '0' && out[end] <= '9') ++end;
+  return out.replace(digits, end - digits, "#");
+}
+
+/// A scratch directory configured as the "allowed" root.
+class db_root {
+ public:
+  db_root() {
+    char real[4096];
+    real_ = plat_realpath(real, dir_.path().c_str(), sizeof real) ? real : dir_.path();
+  }
+
+  /// Creates the database `name` in the root from `sql`; returns its path.
+  std::string make(const std::string &name, const std::string &sql) const {
+    make_db(dir_.at(name), sql);
+    return dir_.at(name);
+  }
+
+  /// The path of `name` inside the root, whether it exists or not.
+  std::string at(const std::string &name) const { return dir_.at(name); }
+
+  /// The path the program reports for `name`: its real location.
+  std::string reported(const std::string &name) const { return real_ + "/" + name; }
+
+  /// Runs the plug-in with `query` as its query string, the root allowed,
+  /// and `extra_env` added; checks the run's discipline and returns stdout.
+  std::string run(const std::string &query, const std::vector<std::string> &extra_env = {}) const {
+    std::vector<std::string> env = {"SQLITE_ALLOWED_ROOT=" + dir_.path(), "QUERY_STRING=" + query};
+    env.insert(env.end(), extra_env.begin(), extra_env.end());
+    const run_result r = run_plugin(env);
+    EXPECT_EQ(r.err, "") << query;
+    EXPECT_EQ(r.status, 0) << query;
+    return r.out;
+  }
+
+  std::string query(const std::string &db, const std::string &sql) const {
+    return run("action=query&db=" + url_encode(db) + "&sql=" + url_encode(sql));
+  }
+
+  std::string schema(const std::string &db) const {
+    return run("action=schema&db=" + url_encode(db));
+  }
+
+ private:
+  scratch_dir dir_;
+  std::string real_;
+};
+
+/// The complete error response for `code` and `detail`.
+inline std::string error_doc(const std::string &code, const std::string &detail) {
+  return JSON_HEAD + "{\"ok\":false,\"error\":\"" + code + "\",\"detail\":\"" + detail + "\"}\n";
+}
