@@ -1,0 +1,140 @@
+// Shared pieces of the browser tests: fixture databases made with the
+// sqlite3 shell in temporary folders, the development host on a free port of
+// 127.0.0.1, and Debian's chromium driven by playwright-core.
+'use strict';
+
+const assert = require('node:assert/strict');
+const childProcess = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+
+const REPO = path.resolve(__dirname, '..', '..');
+const BIN = path.resolve(process.env.PLUGIN_SQLITE_BIN || path.join(REPO, 'build', 'plugin_sqlite'));
+const SCREENSHOTS = path.join(path.dirname(BIN), 'screenshots');
+const HOST_START_MS = 10000;
+const STEP_MS = 10000;  // bound of every single wait on the page
+
+const CHROMIUM_ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync', '--no-first-run'];
+
+/// A fresh temporary folder, removed by the returned cleanup.
+function tempDir(prefix) {
+  return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+}
+
+/// Creates the database `file` (and its folder) from the SQL text `sql`.
+function makeDb(file, sql) {
+  fs.mkdirSync(path.dirname(file), {recursive: true});
+  childProcess.execFileSync('sqlite3', [file], {input: sql});
+}
+
+/// Starts devhost/server.js with exactly `env` as the configuration it
+/// passes on, on a free port. Resolves to {url, log(), stop()}.
+function startDevHost(env, extraArgs) {
+  const child = childProcess.spawn(process.execPath,
+      [path.join(REPO, 'devhost', 'server.js'), '--port', '0', ...(extraArgs || [])], {
+        env: {PATH: process.env.PATH, PLUGIN_SQLITE_BIN: BIN, ...env},
+        stdio: ['ignore', 'pipe', 'pipe'],
+      });
+  let output = '';
+  child.stdout.on('data', (chunk) => {
+    output += chunk;
+  });
+  child.stderr.on('data', (chunk) => {
+    output += chunk;
+  });
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => {
+      child.kill('SIGKILL');
+      reject(new Error('dev host did not start:\n' + output));
+    }, HOST_START_MS);
+    child.on('exit', () => reject(new Error('dev host exited:\n' + output)));
+    child.stdout.on('data', () => {
+      const match = /listening on (http:\/\/127\.0\.0\.1:\d+)\//.exec(output);
+      if (!match) return;
+      clearTimeout(timer);
+      resolve({
+        url: match[1],
+        log: () => output,
+        stop: () => new Promise((done) => {
+          if (child.exitCode !== null) return done();
+          child.once('exit', done);
+          child.kill('SIGTERM');
+        }),
+      });
+    });
+  });
+}
+
+/// Fails when the plug-in broke its promises during the host's runs: a
+/// nonzero exit status, a signal (a sanitizer finding ends the run) or any
+/// byte on stderr.
+function assertCleanRuns(host) {
+  assert.doesNotMatch(host.log(), /plugin anomaly|-> 502/);
+}
+
+/// One chromium for a whole test file, with a fresh profile folder.
+async function launchBrowser() {
+  const {chromium} = require('playwright-core');
+  const profile = tempDir('sqlite-browser-');
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: CHROMIUM_ARGS,
+    viewport: {width: 1280, height: 900},
+    timeout: 30000,
+  });
+  context.setDefaultTimeout(STEP_MS);
+  return {
+    context: context,
+    close: async () => {
+      await context.close();
+      fs.rmSync(profile, {recursive: true, force: true});
+    },
+  };
+}
+
+/// A new tab that starts from empty browser storage on `origin`, with page
+/// errors collected in `page.errors`.
+async function freshPage(context, origin) {
+  const page = await context.newPage();
+  page.errors = [];
+  page.on('pageerror', (error) => page.errors.push(error.message));
+  await page.goto(origin + '/');
+  await page.evaluate(() => localStorage.clear());
+  return page;
+}
+
+/// Opens the Explorer at `url` and waits until the database list answered.
+async function openExplorer(page, url) {
+  await page.goto(url);
+  await page.waitForFunction(() => document.getElementById('dbcount').textContent !== '\u2014' ||
+                             document.querySelector('#reswrap .err') !== null);
+}
+
+/// Runs `sql` through the SQL box and waits for the answer.
+async function runSql(page, sql) {
+  await page.fill('#sql', sql);
+  await page.click('#runbtn');
+  await page.waitForFunction(() => {
+    const meta = document.getElementById('qmeta').textContent;
+    return meta !== 'Running...' && !document.getElementById('runbtn').disabled;
+  });
+}
+
+/// The grid's cells, row by row, as the page shows them.
+function gridRows(page) {
+  return page.$$eval('#reswrap tbody tr', (rows) => rows.map((row) =>
+      Array.from(row.cells, (cell) => cell.textContent)));
+}
+
+async function screenshot(page, name) {
+  fs.mkdirSync(SCREENSHOTS, {recursive: true});
+  await page.screenshot({path: path.join(SCREENSHOTS, name + '.png'), fullPage: true});
+}
+
+module.exports = {
+  BIN, REPO, assertCleanRuns, freshPage, gridRows, launchBrowser, makeDb, openExplorer, runSql,
+  screenshot, startDevHost, tempDir,
+};
