@@ -187,13 +187,62 @@ static void harden(sqlite3 *db) {
                nullptr, nullptr);
 }
 
+constexpr std::size_t HEADER_BYTES = 20;
+constexpr unsigned char WAL_FORMAT = 2;  // header bytes 18 and 19 of a WAL database
+
+// True for a database in WAL mode that nobody is writing: its header says
+// WAL and no -wal file stands beside it.
+static bool is_idle_wal_database(const char *path) {
+  unsigned char header[HEADER_BYTES];
+  std::FILE *file = std::fopen(path, "rb");
+  if (file == nullptr) return false;
+  const std::size_t n = std::fread(header, 1, HEADER_BYTES, file);
+  std::fclose(file);
+  if (n < HEADER_BYTES || std::memcmp(header, "SQLite format 3", 16) != 0) return false;
+  if (header[18] != WAL_FORMAT || header[19] != WAL_FORMAT) return false;
+  char wal[PATH_CAP + 4];
+  std::snprintf(wal, sizeof wal, "%s-wal", path);
+  plat_status st{};
+  return !plat_stat(wal, &st);
+}
+
+// "file:" + `path` with "%" escaped + "?immutable=1". The path has no "?"
+// or "#": the path rules refuse both.
+constexpr std::size_t URI_CAP = 5 + 3 * PATH_CAP + 12;
+static void immutable_uri(const char *path, char *uri) {
+  std::size_t n = 0;
+  std::memcpy(uri, "file:", 5);
+  n += 5;
+  for (const char *p = path; *p; ++p) {
+    if (*p == '%') {
+      std::memcpy(uri + n, "%25", 3);
+      n += 3;
+    } else {
+      uri[n++] = *p;
+    }
+  }
+  copy_str(uri + n, URI_CAP - n, "?immutable=1");
+}
+
+// Reading a WAL database makes SQLite create its -wal and -shm files, which
+// would write into the user's folder. When no writer has a -wal file open,
+// every committed page is in the main file, so it is read as immutable:
+// no lock, no side file. A database that is being written is opened as
+// usual and shares the writer's -wal and -shm.
+static int open_read_only(const char *path, sqlite3 **db) {
+  if (!is_idle_wal_database(path)) return sqlite3_open_v2(path, db, OPEN_FLAGS, nullptr);
+  char uri[URI_CAP];
+  immutable_uri(path, uri);
+  return sqlite3_open_v2(uri, db, OPEN_FLAGS | SQLITE_OPEN_URI, nullptr);
+}
+
 sqlite3 *open_ro(const char *path, int *rc) {
   *rc = 0;
   // One request may not take the node's memory: past this, SQLite fails the
   // statement with its out-of-memory error.
   sqlite3_hard_heap_limit64(HEAP_LIMIT_BYTES);
   sqlite3 *db = nullptr;
-  const int opened = sqlite3_open_v2(path, &db, OPEN_FLAGS, nullptr);
+  const int opened = open_read_only(path, &db);
   if (opened != SQLITE_OK) {
     if (db != nullptr) sqlite3_close(db);
     *rc = opened;

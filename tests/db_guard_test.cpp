@@ -376,3 +376,40 @@ TEST(QuoteIdent, DoublesQuotesAndCutsLongNames) {
 }
 
 }  // namespace
+
+namespace {
+
+long long count_rows(const std::string &path) {
+  int rc = -1;
+  sqlite3 *db = open_ro(path.c_str(), &rc);
+  if (db == nullptr) return -1;
+  sqlite3_stmt *stmt = nullptr;
+  long long n = -1;
+  if (sqlite3_prepare_v2(db, "SELECT count(*) FROM t", -1, &stmt, nullptr) == SQLITE_OK &&
+      sqlite3_step(stmt) == SQLITE_ROW)
+    n = sqlite3_column_int64(stmt, 0);
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return n;
+}
+
+TEST(OpenRo, WalDatabasesAreReadWithoutSideFiles) {
+  scratch_dir dir;
+  const std::string path = dir.at("w.db");
+  make_db(path, "PRAGMA journal_mode=WAL; CREATE TABLE t(x); INSERT INTO t VALUES(1);");
+  const std::set<std::string> names = listing(dir.path());
+  ASSERT_EQ(names.count("w.db-wal"), 0u);
+  EXPECT_EQ(count_rows(path), 1);
+  EXPECT_EQ(listing(dir.path()), names);  // no -wal or -shm appeared
+
+  // A writer holding rows in its -wal: the reader sees them too.
+  sqlite3 *writer = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &writer), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(writer, "PRAGMA wal_autocheckpoint=0; INSERT INTO t VALUES(2);", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  EXPECT_EQ(count_rows(path), 2);
+  sqlite3_close(writer);
+}
+
+}  // namespace
