@@ -1,5 +1,336 @@
-// Temporary: discovery is not built yet.
-#include "actions.h"
-#include "json_out.h"
+// The dbs action: finds database files by the extension of their names
+// under the allowlisted roots, bounded in depth, in entries examined per
+// root and in files reported, and lists them with per-root statistics.
+// Nothing is opened; a file is judged by its name and its status alone.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
-void action_dbs() { json_error("not_built_yet", "the dbs action is not built yet"); }
+#include "actions.h"
+#include "db_guard.h"
+#include "json_out.h"
+#include "platform/platform.h"
+#include "request.h"
+
+constexpr int MAX_DBS = 200;                // databases reported over all roots
+constexpr int MAX_DEPTH = 4;                // deepest level listed; the root is level 0
+constexpr int SCAN_BUDGET_DEFAULT = 60000;  // default and ceiling of entries per root
+
+struct db_entry {
+  char path[PATH_CAP];   // as the walk built it: the root's path, then "/name" per level
+  char root[LABEL_CAP];  // label of the root it was found under
+  long long bytes;
+  long long mtime;  // seconds since 1970-01-01 00:00:00 UTC
+};
+
+struct root_stats {
+  int dbs;
+  int scanned;
+  bool truncated;
+};
+
+// One root's walk. The list and its count are shared by the walks of all
+// roots; the rest belongs to this root.
+struct root_walk {
+  const char *label;
+  db_entry *list;
+  int *count;
+  int scanned;  // entries counted so far, passed-over names excluded
+  int budget;
+  bool cut;  // the walk stopped at an entry it had counted but not examined
+  // Set when every path below the root that crosses no link is one the
+  // path guard accepts as it stands (see root_lists_as_walked).
+  bool plain;
+  std::size_t real_root_len;  // length of the root's real location
+};
+
+/// The entries examined per root: SQLITE_SCAN_BUDGET when it parses to 1 to
+/// 60000, else 60000. Read once per process.
+static int scan_budget() {
+  static int cached = -1;
+  if (cached >= 0) return cached;
+  cached = SCAN_BUDGET_DEFAULT;
+  const char *text = std::getenv("SQLITE_SCAN_BUDGET");
+  if (text != nullptr && text[0] != '\0') {
+    const long value = std::strtol(text, nullptr, 10);
+    if (value >= 1 && value <= SCAN_BUDGET_DEFAULT) cached = static_cast<int>(value);
+  }
+  return cached;
+}
+
+/// True for the names that are neither entered nor counted: the listing's
+/// own "." and "..", and the directories of tools and builds.
+static bool passed_over(const char *name) {
+  static const char *const SKIPPED[] = {".",    "..",    ".git", "node_modules", "__pycache__",
+                                        "venv", ".venv", "bin",  "obj",          "target"};
+  // Every skipped name starts with one of these bytes; most names are out
+  // after a single test.
+  if (name[0] == '\0') return true;
+  if (std::strchr(".n_vbot", name[0]) == nullptr) return false;
+  for (const char *skipped : SKIPPED) {
+    if (std::strcmp(name, skipped) == 0) return true;
+  }
+  return false;
+}
+
+static char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+static bool equals_ascii_ci(const char *a, const char *b) {
+  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+    if (ascii_lower(*a) != ascii_lower(*b)) return false;
+  }
+  return *a == *b;
+}
+
+/// True when the text from the name's last "." on is a database extension.
+static bool has_db_extension(const char *name) {
+  const char *dot = std::strrchr(name, '.');
+  return dot != nullptr && (equals_ascii_ci(dot, ".db") || equals_ascii_ci(dot, ".db3") ||
+                            equals_ascii_ci(dot, ".sqlite") || equals_ascii_ci(dot, ".sqlite3"));
+}
+
+/// Length of `path` once the page has put it into a URL with
+/// encodeURIComponent: unreserved bytes stay, every other byte is "%hh".
+static std::size_t uri_component_length(const char *path) {
+  std::size_t length = 0;
+  for (const char *p = path; *p != '\0'; ++p) {
+    const char c = *p;
+    const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                            (c >= '0' && c <= '9') || std::strchr("-_.!~*'()", c) != nullptr;
+    length += unreserved ? 1 : 3;
+  }
+  return length;
+}
+
+/// Length of the well-formed UTF-8 sequence at `p`, or 0 when it is not one
+/// (a decoder would put a replacement character there).
+static int utf8_sequence_length(const unsigned char *p) {
+  const unsigned char lead = p[0];
+  if (lead < 0x80) return 1;
+  int length = 0;
+  unsigned char low = 0x80;  // range of the second byte, narrowed for some leads
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return 0;
+  }
+  if (p[1] < low || p[1] > high) return 0;
+  for (int i = 2; i < length; ++i) {
+    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+  }
+  return length;
+}
+
+/// True when the path comes back unchanged from a client that reads the
+/// document: json_str drops control bytes other than TAB, LF and CR, and a
+/// JSON reader replaces bytes that are not UTF-8.
+static bool survives_round_trip(const char *path) {
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(path);
+  while (*p != '\0') {
+    if (*p < 0x20 && *p != '\t' && *p != '\n' && *p != '\r') return false;
+    const int length = utf8_sequence_length(p);
+    if (length == 0) return false;
+    p += length;
+  }
+  return true;
+}
+
+/// The configured root with its trailing "/" left out, as the path guard
+/// compares it: a root of one byte keeps it.
+static std::size_t trimmed_length(const char *root) {
+  std::size_t n = std::strlen(root);
+  while (n > 1 && root[n - 1] == '/') --n;
+  return n;
+}
+
+/// True when every path that the walk builds below `roots[index]` without
+/// crossing a link is accepted by the path guard as it stands, so that such
+/// paths need no further test. That holds when the root is written in the
+/// canonical form the guard compares against, its real location can be
+/// had, and any earlier root that contains it (and so decides for the paths
+/// below it) also holds its real location. Writes that real location's
+/// length to `real_len`.
+static bool root_lists_as_walked(const root_entry *roots, int index, std::size_t *real_len) {
+  const char *root = roots[index].path;
+  char canonical[PATH_CAP];
+  if (plat_fullpath(canonical, root, PATH_CAP) == nullptr) return false;
+  const std::size_t n = trimmed_length(root);
+  if (std::strlen(canonical) != n || std::strncmp(canonical, root, n) != 0) return false;
+  char real_root[PATH_CAP];
+  if (plat_realpath(real_root, root, PATH_CAP) == nullptr) return false;
+  *real_len = std::strlen(real_root);
+  for (int j = 0; j < index; ++j) {
+    if (roots[j].exists && root_contains(roots[j].path, canonical) &&
+        !real_location_inside(roots[j].path, root))
+      return false;
+  }
+  return true;
+}
+
+/// True when the guard would take `path` for `name` on sight, given a plain
+/// root and no link on the way: nothing in the text that its checks refuse
+/// ("?", "#", "://", and "\" which it reads as a separator), an extension
+/// that is not the whole name, and a real location that fits.
+static bool accepted_on_sight(const char *path, const char *name, const root_walk &walk) {
+  return std::strpbrk(path, "?#\\") == nullptr && std::strstr(path, "://") == nullptr &&
+         std::strrchr(name, '.') != name && walk.real_root_len + std::strlen(path) < PATH_CAP;
+}
+
+/// True when `path` may be listed: a client can send it back as the `db`
+/// field intact (it survives the document and fits the field once
+/// URL-encoded), and the path guard accepts it. The guard is asked only
+/// when the path crossed a link or the root is not plain.
+static bool listable(const char *path, const char *name, bool via_link, const root_walk &walk) {
+  if (!survives_round_trip(path) || uri_component_length(path) > DB_CAP - 1) return false;
+  if (walk.plain && !via_link && accepted_on_sight(path, name, walk)) return true;
+  char resolved[PATH_CAP];
+  return resolve_db_path(path, resolved) == 1;
+}
+
+/// Writes `dir`, "/" and `name` into `out` (PATH_CAP bytes). False when
+/// the result does not fit: such an entry is passed over, since a cut path
+/// would name some other object.
+static bool join_path(const char *dir, std::size_t dir_len, const char *name, char *out) {
+  const std::size_t name_len = std::strlen(name);
+  if (dir_len + 1 + name_len >= PATH_CAP) return false;
+  std::memcpy(out, dir, dir_len);
+  out[dir_len] = '/';
+  std::memcpy(out + dir_len + 1, name, name_len + 1);
+  return true;
+}
+
+static void add_db(const char *path, const plat_status &st, root_walk *walk) {
+  db_entry *entry = &walk->list[*walk->count];
+  copy_str(entry->path, PATH_CAP, path);
+  copy_str(entry->root, LABEL_CAP, walk->label);
+  entry->bytes = st.size;
+  entry->mtime = st.mtime;
+  ++*walk->count;
+}
+
+static void walk_dbs(const char *dir, int depth, bool via_link, root_walk *walk);
+
+/// Examines one counted entry of `dir`: enters a directory, lists a
+/// database file. The listing's own entry type decides; a status call is
+/// made only for a candidate file and for an entry the listing could not
+/// type or that is a link, which is judged by what it points to.
+static void examine_entry(const char *dir, std::size_t dir_len, const plat_dir_entry &entry,
+                          int depth, bool via_link, root_walk *walk) {
+  const bool candidate = has_db_extension(entry.name);
+  plat_kind kind = entry.kind;
+  if (kind == PLAT_OTHER || (kind == PLAT_FILE && !candidate)) return;
+  char child[PATH_CAP];
+  if (!join_path(dir, dir_len, entry.name, child)) return;
+  plat_status st{};
+  bool have_status = false;
+  if (kind == PLAT_LINK || kind == PLAT_UNKNOWN) {
+    if (!plat_stat(child, &st)) return;
+    have_status = true;
+    kind = st.kind;
+    // An untyped entry may be a link too; the paths through it are checked
+    // as if it were one.
+    via_link = true;
+  }
+  if (kind == PLAT_DIR) {
+    walk_dbs(child, depth + 1, via_link, walk);
+    return;
+  }
+  if (kind != PLAT_FILE || !candidate) return;
+  if (!have_status && (!plat_stat(child, &st) || st.kind != PLAT_FILE)) return;
+  if (listable(child, entry.name, via_link, *walk)) add_db(child, st, walk);
+}
+
+/// Walks `dir` at level `depth` and, through recursion, the directories
+/// below it, adding the databases found to the walk's list. `via_link` is
+/// set when the path to `dir` crossed a link. Stops at MAX_DBS databases
+/// and when the root's count of entries passes its budget; the entry at
+/// which a listing stops is counted, not examined.
+static void walk_dbs(const char *dir, int depth, bool via_link, root_walk *walk) {
+  if (depth > MAX_DEPTH || *walk->count >= MAX_DBS || walk->scanned > walk->budget) return;
+  plat_dir *listing = plat_dir_open(dir);
+  if (listing == nullptr) return;  // an unreadable directory is passed over
+  const std::size_t dir_len = std::strlen(dir);
+  plat_dir_entry entry{};
+  while (plat_dir_next(listing, &entry)) {
+    if (passed_over(entry.name)) continue;
+    ++walk->scanned;
+    if (walk->scanned > walk->budget || *walk->count >= MAX_DBS) {
+      walk->cut = true;
+      break;
+    }
+    examine_entry(dir, dir_len, entry, depth, via_link, walk);
+  }
+  plat_dir_close(listing);
+}
+
+static void write_roots(const root_entry *roots, const root_stats *stats, int root_count) {
+  out_lit(",\"roots\":[");
+  for (int i = 0; i < root_count; ++i) {
+    if (i > 0) std::fputc(',', stdout);
+    out_lit("{\"label\":");
+    json_str(roots[i].label);
+    out_lit(",\"path\":");
+    json_str(roots[i].path);
+    std::printf(",\"exists\":%s,\"dbs\":%d,\"scanned_entries\":%d,\"truncated\":%s}",
+                roots[i].exists ? "true" : "false", stats[i].dbs, stats[i].scanned,
+                stats[i].truncated ? "true" : "false");
+  }
+  std::fputc(']', stdout);
+}
+
+static void write_dbs(const db_entry *list, int count) {
+  out_lit(",\"dbs\":[");
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) std::fputc(',', stdout);
+    out_lit("{\"path\":");
+    json_str(list[i].path);
+    out_lit(",\"root\":");
+    json_str(list[i].root);
+    std::printf(",\"bytes\":%lld,\"mtime\":", list[i].bytes);
+    json_utc(list[i].mtime);
+    std::fputc('}', stdout);
+  }
+  std::fputc(']', stdout);
+}
+
+void action_dbs() {
+  root_entry roots[MAX_ROOTS];
+  const int root_count = collect_roots(roots);
+  static db_entry list[MAX_DBS];  // 800 KB: kept off the stack
+  int count = 0;
+  root_stats stats[MAX_ROOTS] = {};
+  int total_scanned = 0;
+  const int budget = scan_budget();
+
+  for (int i = 0; i < root_count; ++i) {
+    if (!roots[i].exists) continue;
+    if (count >= MAX_DBS) {
+      // A root that was never looked at may hold more: say so.
+      stats[i].truncated = true;
+      continue;
+    }
+    root_walk walk{roots[i].label, list, &count, 0, budget, false, false, 0};
+    walk.plain = root_lists_as_walked(roots, i, &walk.real_root_len);
+    const int count_before = count;
+    walk_dbs(roots[i].path, 0, false, &walk);
+    stats[i] = root_stats{count - count_before, walk.scanned, walk.cut};
+    total_scanned += walk.scanned;
+  }
+
+  json_header();
+  out_lit("{\"ok\":true,\"action\":\"dbs\",\"plugin\":\"plugin_sqlite\"");
+  write_roots(roots, stats, root_count);
+  std::printf(",\"count\":%d,\"scanned_entries\":%d,\"max_depth\":%d,\"max_scan_entries\":%d",
+              count, total_scanned, MAX_DEPTH, budget);
+  write_dbs(list, count);
+  out_lit(",\"readonly\":true}\n");
+}

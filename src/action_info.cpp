@@ -1,5 +1,43 @@
-// Temporary: the info action is not built yet.
-#include "actions.h"
-#include "json_out.h"
+// The info action: the program's build, the SQLite library's version, the
+// time, whether the node password is in force, and the fixed limits.
+#include <sqlite3.h>
 
-void action_info() { json_error("not_built_yet", "the info action is not built yet"); }
+#include <cstdio>
+#include <cstdlib>
+
+#include "actions.h"
+#include "db_guard.h"
+#include "json_out.h"
+#include "platform/platform.h"
+
+static const char PLUGIN_VERSION[] = "1.0.2";  // the same version --version prints
+constexpr int MAX_ROWS = 500;                  // the query action's row cap
+
+/// True when the access gate is active: ZINDO_PASSWORD present and not empty.
+static bool node_password_set() {
+  const char *password = std::getenv("ZINDO_PASSWORD");
+  return password != nullptr && password[0] != '\0';
+}
+
+void action_info() {
+  const long long now = plat_time_now();
+  json_header();
+  out_lit("{\"ok\":true,\"action\":\"info\",\"plugin\":\"plugin_sqlite\",\"version\":");
+  json_str(PLUGIN_VERSION);
+  out_lit(",\"platform\":");
+  json_str(plat_name());
+  out_lit(",\"sqlite\":");
+  json_str(sqlite3_libversion());
+  std::printf(",\"pid\":%ld", plat_pid());
+  out_lit(",\"utc\":");
+  json_utc(now);
+  out_lit(",\"node_auth\":");
+  json_bool(node_password_set());
+  std::printf(
+      ",\"readonly\":true,\"zero_network\":true,\"threadsafe\":0,\"load_extension\":false,"
+      "\"max_rows\":%d,\"budget_ms\":%d",
+      MAX_ROWS, BUDGET_MS);
+  out_lit(
+      ",\"allowed_roots\":[\"allowed\",\"workspace\",\"codebases\",\"home\"],"
+      "\"actions\":[\"dbs\",\"schema\",\"query\",\"info\"]}\n");
+}
