@@ -137,7 +137,12 @@ function withoutPluginSegment(queryString) {
   return queryString.split('&').filter((segment) => segment.split('=')[0] !== 'plugin').join('&');
 }
 
-function startPage(meta, pluginId) {
+// With the node password on, the Explorer page itself is refused unless
+// the URL carries it; this form puts it there.
+const PASSWORD_FORM = `<form action='/plugin_sqlite'>Node password:
+<input name='pwd' type='password' autocomplete='off'> <button type='submit'>Open the Explorer</button></form>`;
+
+function startPage(meta, pluginId, gated) {
   return `<!DOCTYPE html>
 <html lang='en'><head><meta charset='utf-8'><title>Zindo dev host</title>
 <style>body{font-family:sans-serif;margin:40px;line-height:1.7}code{background:#eee;padding:1px 5px}</style>
@@ -149,6 +154,7 @@ function startPage(meta, pluginId) {
 <li><a href='/plugins?plugin=${encodeURIComponent(pluginId)}&amp;node=local'>Explorer through the hub</a></li>
 <li><a href='/frame'>Explorer framed by a host page</a> (embed mode, host theme)</li>
 </ul>
+${gated ? PASSWORD_FORM : ''}
 </body></html>
 `;
 }
@@ -240,7 +246,7 @@ class DevHost {
     const pathname = mark < 0 ? req.url : req.url.slice(0, mark);
     const queryString = mark < 0 ? '' : req.url.slice(mark + 1);
     if (req.method !== 'GET' && req.method !== 'POST') return sendText(res, 405, 'method not allowed\n');
-    if (pathname === '/') return sendText(res, 200, startPage(this.meta.line, this.pluginId), 'text/html');
+    if (pathname === '/') return sendText(res, 200, startPage(this.meta.line, this.pluginId, Boolean(process.env.ZINDO_PASSWORD)), 'text/html');
     if (pathname === '/frame') return sendText(res, 200, FRAME_PAGE, 'text/html');
     if (pathname === '/favicon.ico') return res.writeHead(204).end();
     if (pathname === '/plugin_sqlite') return this.runPlugin(req, res, queryString);
@@ -265,31 +271,37 @@ class DevHost {
       bodyFile = path.join(this.bodyDir, 'body-' + crypto.randomBytes(8).toString('hex'));
       fs.writeFileSync(bodyFile, body, {mode: 0o600, flag: 'wx'});
     }
+    let run;
     try {
-      const run = await this.spawnPlugin(queryString, bodyFile, req.headers);
-      const action = new URLSearchParams(queryString).get('action') || 'page';
-      if (run.timedOut) {
-        this.note(`${req.method} ${action}: plugin stopped after ${this.options.timeoutMs} ms -> 502`);
-        return sendText(res, 502, 'plugin timed out\n');
-      }
-      // The plug-in promises exit status 0 and silence on stderr; say so
-      // loudly when it breaks that promise.
-      if (run.code !== 0 || run.stderr.length > 0) {
-        this.note(`plugin anomaly: exit ${run.code} signal ${run.signal} stderr ${JSON.stringify(run.stderr.toString('utf8'))}`);
-      }
-      const answer = parseCgi(run.stdout);
-      if (!answer) {
-        this.note(`${req.method} ${action}: no CGI header block -> 502`);
-        return sendText(res, 502, 'plugin answer has no header block\n');
-      }
-      res.statusCode = answer.status;
-      res.statusMessage = answer.reason;
-      for (const [name, value] of answer.headers) res.setHeader(name, value);
-      res.end(answer.body);
-      this.note(`${req.method} ${action} -> ${answer.status} (${Date.now() - started} ms)`);
+      run = await this.spawnPlugin(queryString, bodyFile, req.headers);
     } finally {
+      // Gone before the answer leaves, so a client never sees it linger.
       if (bodyFile) fs.rmSync(bodyFile, {force: true});
     }
+    this.relay(req, res, run, new URLSearchParams(queryString).get('action') || 'page', started);
+  }
+
+  relay(req, res, run, action, started) {
+    if (run.timedOut) {
+      this.note(`${req.method} ${action}: plugin stopped after ${this.options.timeoutMs} ms -> 502`);
+      return sendText(res, 502, 'plugin timed out\n');
+    }
+    // The plug-in promises exit status 0 and silence on stderr; say so
+    // loudly when it breaks that promise.
+    if (run.code !== 0 || run.stderr.length > 0) {
+      const stderr = JSON.stringify(run.stderr.toString('utf8'));
+      this.note(`plugin anomaly: exit ${run.code} signal ${run.signal} stderr ${stderr}`);
+    }
+    const answer = parseCgi(run.stdout);
+    if (!answer) {
+      this.note(`${req.method} ${action}: no CGI header block -> 502`);
+      return sendText(res, 502, 'plugin answer has no header block\n');
+    }
+    res.statusCode = answer.status;
+    res.statusMessage = answer.reason;
+    for (const [name, value] of answer.headers) res.setHeader(name, value);
+    res.end(answer.body);
+    this.note(`${req.method} ${action} -> ${answer.status} (${Date.now() - started} ms)`);
   }
 
   spawnPlugin(queryString, bodyFile, headers) {
