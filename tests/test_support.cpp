@@ -116,7 +116,10 @@ void make_dirs(const std::string &path) {
 
 void make_db(const std::string &path, const std::string &sql) {
   sqlite3 *db = nullptr;
-  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) throw std::runtime_error("open " + path);
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) {
+    sqlite3_close(db);  // a failed open still hands back a handle to release
+    throw std::runtime_error("open " + path);
+  }
   char *msg = nullptr;
   const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg);
   const std::string text = msg ? msg : "";
