@@ -185,15 +185,26 @@ static bool accepted_on_sight(const char *path, const char *name, const root_wal
          std::strrchr(name, '.') != name && walk.real_root_len + std::strlen(path) < PATH_CAP;
 }
 
+/// True when the path guard accepts `path` and would open the very file the
+/// walk found there. The two can differ under a relative root: the walk
+/// starts from the working directory, the guard from the home directory.
+static bool guard_opens_same_file(const char *path) {
+  char resolved[PATH_CAP];
+  char real_path[PATH_CAP];
+  return resolve_db_path(path, resolved) == 1 &&
+         plat_realpath(real_path, path, PATH_CAP) != nullptr &&
+         std::strcmp(real_path, resolved) == 0;
+}
+
 /// True when `path` may be listed: a client can send it back as the `db`
 /// field intact (it survives the document and fits the field once
-/// URL-encoded), and the path guard accepts it. The guard is asked only
-/// when the path crossed a link or the root is not plain.
+/// URL-encoded), and the path guard accepts it for this same file. The
+/// guard is asked only when the path crossed a link or the root is not
+/// plain.
 static bool listable(const char *path, const char *name, bool via_link, const root_walk &walk) {
   if (!survives_round_trip(path) || uri_component_length(path) > DB_CAP - 1) return false;
   if (walk.plain && !via_link && accepted_on_sight(path, name, walk)) return true;
-  char resolved[PATH_CAP];
-  return resolve_db_path(path, resolved) == 1;
+  return guard_opens_same_file(path);
 }
 
 /// Writes `dir`, "/" and `name` into `out` (PATH_CAP bytes). False when

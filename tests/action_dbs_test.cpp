@@ -379,4 +379,21 @@ TEST(DbsGuard, RootThatAdmitsNothingListsNothing) {
   }
 }
 
+TEST(DbsGuard, RelativeRootListsNoPathThatOpensAnotherFile) {
+  scratch_dir base;
+  make_dirs(base.at("rel"));
+  make_dirs(base.at("home/rel"));
+  touch(base.at("rel/x.db"));
+  touch(base.at("home/rel/x.db"));  // where the guard takes "rel/x.db" to be
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(base.path().c_str()), 0);  // the walk starts from here
+  const dbs_answer a = run_dbs({"SQLITE_ALLOWED_ROOT=rel", "HOME=" + base.at("home")});
+  ASSERT_EQ(chdir(cwd), 0);
+  ASSERT_EQ(a.roots.size(), 2u);
+  EXPECT_TRUE(a.roots[0].exists);
+  EXPECT_EQ(a.roots[0].scanned, 1);
+  EXPECT_EQ(a.paths, std::vector<std::string>{base.at("home/rel/x.db")});
+}
+
 }  // namespace
