@@ -34,7 +34,7 @@ function envOf(text) {
   return env;
 }
 
-describe('development host', () => {
+describe('development host', {timeout: 60000}, () => {
   let dir;
   let host;
 

@@ -23,7 +23,7 @@ INSERT INTO "odd ""name""" VALUES ('only row');
 `;
 const DOT = '  \u00b7  ';
 
-describe('Explorer with one database', () => {
+describe('Explorer with one database', {timeout: 120000}, () => {
   let dir;
   let dbPath;
   let host;

@@ -11,7 +11,7 @@ const h = require('./helpers');
 
 const PASSWORD = 'se cret&1';
 
-describe('Explorer behind a node password, two databases', () => {
+describe('Explorer behind a node password, two databases', {timeout: 120000}, () => {
   let dir;
   let host;
   let browser;

@@ -18,7 +18,7 @@ const STEP_MS = 10000;  // bound of every single wait on the page
 const CHROMIUM_ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic',
   '--disable-background-networking', '--disable-component-update', '--disable-sync', '--no-first-run'];
 
-/// A fresh temporary folder, removed by the returned cleanup.
+/// A fresh, empty temporary folder; the caller removes it.
 function tempDir(prefix) {
   return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
 }
@@ -135,6 +135,6 @@ async function screenshot(page, name) {
 }
 
 module.exports = {
-  BIN, REPO, assertCleanRuns, freshPage, gridRows, launchBrowser, makeDb, openExplorer, runSql,
+  BIN, assertCleanRuns, freshPage, gridRows, launchBrowser, makeDb, openExplorer, runSql,
   screenshot, startDevHost, tempDir,
 };

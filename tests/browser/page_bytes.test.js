@@ -31,7 +31,7 @@ function declarations(css, selector) {
   }));
 }
 
-describe('page bytes', () => {
+describe('page bytes', {timeout: 60000}, () => {
   const full = page('');
 
   test('the page is ASCII, framed by the header block and the document end', () => {
