@@ -48,11 +48,4 @@ foreach(fragment IN LISTS PAGE_FRAGMENTS)
   string(APPEND source "const page_piece PAGE_${upper} = {${base}_bytes, sizeof ${base}_bytes};\n")
 endforeach()
 
-# Rewrite only on change, so an unrelated page edit does not rebuild more.
-set(current "")
-if(EXISTS ${OUTPUT})
-  file(READ ${OUTPUT} current)
-endif()
-if(NOT current STREQUAL source)
-  file(WRITE ${OUTPUT} "${source}")
-endif()
+file(WRITE ${OUTPUT} "${source}")
