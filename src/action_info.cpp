@@ -3,21 +3,13 @@
 #include <sqlite3.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "actions.h"
 #include "db_guard.h"
 #include "json_out.h"
 #include "platform/platform.h"
-
-static const char PLUGIN_VERSION[] = "1.0.2";  // the same version --version prints
-constexpr int MAX_ROWS = 500;                  // the query action's row cap
-
-/// True when the access gate is active: ZINDO_PASSWORD present and not empty.
-static bool node_password_set() {
-  const char *password = std::getenv("ZINDO_PASSWORD");
-  return password != nullptr && password[0] != '\0';
-}
+#include "request.h"
+#include "version.h"
 
 void action_info() {
   const long long now = plat_time_now();
@@ -32,7 +24,7 @@ void action_info() {
   out_lit(",\"utc\":");
   json_utc(now);
   out_lit(",\"node_auth\":");
-  json_bool(node_password_set());
+  json_bool(node_password() != nullptr);
   std::printf(
       ",\"readonly\":true,\"zero_network\":true,\"threadsafe\":0,\"load_extension\":false,"
       "\"max_rows\":%d,\"budget_ms\":%d",

@@ -16,7 +16,6 @@
 #include "platform/platform.h"
 #include "request.h"
 
-constexpr int MAX_ROWS = 500;             // rows written; also the `limit` field
 constexpr int MAX_TYPED_COLUMNS = 128;    // columns whose storage class is reported
 constexpr std::size_t TYPE_NAME_CAP = 8;  // "float" and its terminator fit
 constexpr int BLOB_HEX_BYTES = 48;        // leading blob bytes shown in hex

@@ -2,6 +2,8 @@
 // included, and returns.
 #pragma once
 
+constexpr int MAX_ROWS = 500;  // rows the query action writes; info reports it
+
 /// Lists the database files under the allowlisted roots.
 void action_dbs();
 

@@ -10,8 +10,8 @@ constexpr std::size_t PATH_CAP = 4096;  // at most 4095 bytes of path
 constexpr std::size_t LABEL_CAP = 32;
 constexpr int MAX_ROOTS = 8;
 
-constexpr int BUDGET_MS = 2000;       // wall-clock budget of one action
-constexpr int PROGRESS_OPS = 20000;   // VM steps between budget checks
+constexpr int BUDGET_MS = 2000;         // wall-clock budget of one action
+constexpr int PROGRESS_OPS = 20000;     // VM steps between budget checks
 constexpr std::size_t IDENT_CAP = 516;  // room for quote_ident's result
 
 struct root_entry {

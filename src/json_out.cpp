@@ -5,17 +5,19 @@
 #include "platform/platform.h"
 
 void json_header() {
-  out_lit("Content-Type: application/json; charset=utf-8\r\n"
-          "Cache-Control: no-store\r\n"
-          "X-Content-Type-Options: nosniff\r\n"
-          "\r\n");
+  out_lit(
+      "Content-Type: application/json; charset=utf-8\r\n"
+      "Cache-Control: no-store\r\n"
+      "X-Content-Type-Options: nosniff\r\n"
+      "\r\n");
 }
 
 void html_header() {
-  out_lit("Content-Type: text/html; charset=utf-8\r\n"
-          "Cache-Control: no-store\r\n"
-          "X-Content-Type-Options: nosniff\r\n"
-          "\r\n");
+  out_lit(
+      "Content-Type: text/html; charset=utf-8\r\n"
+      "Cache-Control: no-store\r\n"
+      "X-Content-Type-Options: nosniff\r\n"
+      "\r\n");
 }
 
 static bool passes_unchanged(unsigned char c) { return c >= 0x20 && c != '"' && c != '\\'; }

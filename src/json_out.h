@@ -6,7 +6,8 @@
 #include <cstdio>
 
 /// Writes a literal fragment with its exact length (no terminator).
-template <std::size_t N> inline void out_lit(const char (&text)[N]) {
+template <std::size_t N>
+inline void out_lit(const char (&text)[N]) {
   std::fwrite(text, 1, N - 1, stdout);
 }
 

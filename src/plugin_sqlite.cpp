@@ -2,19 +2,18 @@
 // request. The command line answers the host's discovery, version and usage
 // questions; otherwise the request is gated, its fields are read, and
 // exactly one action or the Explorer page writes the whole response.
+#include <sqlite3.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sqlite3.h>
 
 #include "actions.h"
 #include "json_out.h"
 #include "page/page.h"
 #include "platform/platform.h"
 #include "request.h"
-
-static const char PROGRAM_NAME[] = "plugin_sqlite";
-static const char PLUGIN_VERSION[] = "1.0.2";
+#include "version.h"
 
 static void print_meta() { out_lit("{\"name\":\"sqlite\",\"desc\":\"SQLite viewer\"}\n"); }
 
@@ -23,18 +22,19 @@ static void print_version() {
 }
 
 static void print_usage() {
-  out_lit("usage: plugin_sqlite [--meta|--version|--help]\n"
-          "\n"
-          "Run as a CGI-style executable. Modes:\n"
-          "  --meta / QV_PLUGIN_META=1                discovery JSON\n"
-          "  ?action=dbs                              list databases under the allowed roots\n"
-          "  ?action=schema&db=<path>                 tables, columns, indexes, row counts\n"
-          "  ?action=query&db=<path>&sql=<SELECT>     bounded read-only query (GET or POST sql=)\n"
-          "  ?action=info                             plugin build and limits\n"
-          "  GET (default)                            HTML explorer (honours ?embed=1)\n"
-          "\n"
-          "Read-only: the authorizer allows SELECT/READ/FUNCTION/read-only PRAGMA only and\n"
-          "every database is opened with SQLITE_OPEN_READONLY. Rows are capped at 500.\n");
+  out_lit(
+      "usage: plugin_sqlite [--meta|--version|--help]\n"
+      "\n"
+      "Run as a CGI-style executable. Modes:\n"
+      "  --meta / QV_PLUGIN_META=1                discovery JSON\n"
+      "  ?action=dbs                              list databases under the allowed roots\n"
+      "  ?action=schema&db=<path>                 tables, columns, indexes, row counts\n"
+      "  ?action=query&db=<path>&sql=<SELECT>     bounded read-only query (GET or POST sql=)\n"
+      "  ?action=info                             plugin build and limits\n"
+      "  GET (default)                            HTML explorer (honours ?embed=1)\n"
+      "\n"
+      "Read-only: the authorizer allows SELECT/READ/FUNCTION/read-only PRAGMA only and\n"
+      "every database is opened with SQLITE_OPEN_READONLY. Rows are capped at 500.\n");
 }
 
 // Answers a command-line mode. Returns false when the process should serve
@@ -66,11 +66,8 @@ struct action_row {
 
 // The one dispatch point: an empty action is the Explorer page.
 static const action_row ACTIONS[] = {
-    {"", run_page},
-    {"dbs", run_dbs},
-    {"schema", run_schema},
-    {"query", run_query},
-    {"info", run_info},
+    {"", run_page},       {"dbs", run_dbs},   {"schema", run_schema},
+    {"query", run_query}, {"info", run_info},
 };
 
 static void dispatch(const request_fields &fields) {

@@ -153,14 +153,20 @@ static bool request_presents(const char *password) {
   return query != nullptr && pwd_field_matches(query, password);
 }
 
-void check_node_password() {
+const char *node_password() {
   const char *password = std::getenv("ZINDO_PASSWORD");
-  if (password == nullptr || password[0] == '\0' || request_presents(password)) return;
-  out_lit("Status: 401 Unauthorized\r\n"
-          "Content-Type: application/json; charset=utf-8\r\n"
-          "Cache-Control: no-store\r\n"
-          "X-Content-Type-Options: nosniff\r\n"
-          "\r\n"
-          "{\"ok\":false,\"error\":\"invalid node password\"}\n");
+  return password != nullptr && password[0] != '\0' ? password : nullptr;
+}
+
+void check_node_password() {
+  const char *password = node_password();
+  if (password == nullptr || request_presents(password)) return;
+  out_lit(
+      "Status: 401 Unauthorized\r\n"
+      "Content-Type: application/json; charset=utf-8\r\n"
+      "Cache-Control: no-store\r\n"
+      "X-Content-Type-Options: nosniff\r\n"
+      "\r\n"
+      "{\"ok\":false,\"error\":\"invalid node password\"}\n");
   std::exit(0);
 }

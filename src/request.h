@@ -39,6 +39,10 @@ void read_request_fields(request_fields *out);
 /// True when the client asked for JSON: `format` begins with "json".
 bool wants_json(const request_fields &fields);
 
+/// The node password, or null when the gate is off (ZINDO_PASSWORD absent
+/// or empty).
+const char *node_password();
+
 /// Returns only when the request may be served. Without a node password
 /// (ZINDO_PASSWORD absent or empty) every request passes; otherwise one of
 /// the X-Zindo-Password header, an Authorization Bearer token or the "pwd"
