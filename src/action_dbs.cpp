@@ -73,22 +73,6 @@ static bool passed_over(const char *name) {
   return false;
 }
 
-static char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-static bool equals_ascii_ci(const char *a, const char *b) {
-  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-    if (ascii_lower(*a) != ascii_lower(*b)) return false;
-  }
-  return *a == *b;
-}
-
-/// True when the text from the name's last "." on is a database extension.
-static bool has_db_extension(const char *name) {
-  const char *dot = std::strrchr(name, '.');
-  return dot != nullptr && (equals_ascii_ci(dot, ".db") || equals_ascii_ci(dot, ".db3") ||
-                            equals_ascii_ci(dot, ".sqlite") || equals_ascii_ci(dot, ".sqlite3"));
-}
-
 /// Length of `path` once the page has put it into a URL with
 /// encodeURIComponent: unreserved bytes stay, every other byte is "%hh".
 static std::size_t uri_component_length(const char *path) {

@@ -82,24 +82,30 @@ static bool equals_ci(const char *a, const char *b) {
   return *a == *b;
 }
 
-static bool has_database_extension(const char *s) {
+bool has_db_extension(const char *name) {
+  const char *dot = std::strrchr(name, '.');
+  return dot != nullptr && (equals_ci(dot, ".db") || equals_ci(dot, ".db3") ||
+                            equals_ci(dot, ".sqlite") || equals_ci(dot, ".sqlite3"));
+}
+
+// The final component, after the last "/" or "\", must carry a database
+// extension whose dot is not its first byte.
+static bool final_component_is_database(const char *s) {
   const std::size_t len = std::strlen(s);
   if (len == 0 || is_separator(s[len - 1])) return false;
   const char *name = s;
   for (const char *p = s; *p; ++p) {
     if (is_separator(*p)) name = p + 1;
   }
-  const char *dot = std::strrchr(name, '.');
-  if (dot == nullptr || dot == name) return false;
-  return equals_ci(dot, ".db") || equals_ci(dot, ".db3") || equals_ci(dot, ".sqlite") ||
-         equals_ci(dot, ".sqlite3");
+  return std::strrchr(name, '.') != name && has_db_extension(name);
 }
 
 // The textual rules that refuse a requested path before it is resolved.
 static bool acceptable_text(const char *s) {
   const std::size_t len = std::strlen(s);
   return len > 3 && len < PATH_CAP && !ci_prefix(s, "file:") && std::strstr(s, "://") == nullptr &&
-         std::strpbrk(s, "?#") == nullptr && !has_parent_component(s) && has_database_extension(s);
+         std::strpbrk(s, "?#") == nullptr && !has_parent_component(s) &&
+         final_component_is_database(s);
 }
 
 static bool is_absolute(const char *s) {

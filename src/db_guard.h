@@ -30,6 +30,10 @@ int collect_roots(root_entry *table);
 /// respected, a root of "/" containing every absolute path.
 bool root_contains(const char *root, const char *path);
 
+/// True when the text from the last "." of `name` is ".db", ".db3",
+/// ".sqlite" or ".sqlite3", ASCII letter case ignored.
+bool has_db_extension(const char *name);
+
 /// The single gate for a requested database path. Returns 1 and writes the
 /// path to open into `out` (PATH_CAP bytes) when it is accepted; 0 when it
 /// is refused; -1 when it lies inside an existing root but does not exist.
