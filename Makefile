@@ -3,7 +3,7 @@ BUILD := build
 TEST_BUILD := build-test
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build demo test deps
+.PHONY: all build demo test
 
 all: build
 
@@ -11,14 +11,14 @@ build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j$(JOBS)
 
-demo: build
+demo:
+	bash scripts/install-deps.sh demo
+	$(MAKE) build
 	bash devhost/demo.sh
 
-deps:
-	bash scripts/install-deps.sh
-
 # Every test runs against the sanitizer build.
-test: deps
+test:
+	bash scripts/install-deps.sh test
 	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Asan
 	cmake --build $(TEST_BUILD) -j$(JOBS)
 	ctest --test-dir $(TEST_BUILD) --output-on-failure -j$(JOBS)

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Installs what building and testing need and this machine lacks: Debian
-# packages with apt-get (when run as root), npm packages from
+# Installs what this machine lacks for `make demo` (argument "demo") or for
+# `make test` (argument "test", the default): Debian packages with apt-get
+# when run as root, and the browser tests' npm packages from
 # package-lock.json.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+purpose="${1:-test}"
 
-packages=(g++ cmake make libsqlite3-dev libgtest-dev sqlite3 chromium)
+packages=(g++ cmake make libsqlite3-dev sqlite3)
+[ "$purpose" = test ] && packages+=(libgtest-dev chromium)
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
-command -v npm >/dev/null 2>&1 || packages+=(npm)
+[ "$purpose" = test ] && { command -v npm >/dev/null 2>&1 || packages+=(npm); }
 
 missing=()
 for p in "${packages[@]}"; do
@@ -23,8 +26,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 fi
 
-if [ -f package-lock.json ]; then
-  if ! npm ls --silent >/dev/null 2>&1; then
-    npm ci --no-audit --no-fund
-  fi
+if [ "$purpose" = test ] && [ -f package-lock.json ] && ! npm ls --silent >/dev/null 2>&1; then
+  npm ci --no-audit --no-fund
 fi
