@@ -3,7 +3,7 @@ BUILD := build
 TEST_BUILD := build-test
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build demo test
+.PHONY: all build demo test bench
 
 all: build
 
@@ -22,3 +22,7 @@ test:
 	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Asan
 	cmake --build $(TEST_BUILD) -j$(JOBS)
 	ctest --test-dir $(TEST_BUILD) --output-on-failure -j$(JOBS)
+
+# Whole-process timings against named peers; not part of the tests.
+bench: build
+	bash bench/run.sh
