@@ -318,6 +318,13 @@ TEST(OpenRo, ProbeAndOpenFailures) {
   EXPECT_EQ(rc & 0xff, SQLITE_CANTOPEN);
   EXPECT_EQ(listing(dir.path()).count("missing.db"), 0u);  // never created
 
+  // What is opened is a real location; a name that has become a link since
+  // it was checked is not followed.
+  make_db(dir.at("target.db"), "CREATE TABLE t(x)");
+  ASSERT_EQ(symlink(dir.at("target.db").c_str(), dir.at("link.db").c_str()), 0);
+  EXPECT_EQ(open_ro(dir.at("link.db").c_str(), &rc), nullptr);
+  EXPECT_EQ(rc & 0xff, SQLITE_CANTOPEN);
+
   write_file(dir.at("notes.db"), "These are my notes, not a database.\n");
   write_file(dir.at("empty.db"), "");
   make_db(dir.at("real.db"), "CREATE TABLE t(x)");
