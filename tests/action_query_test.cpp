@@ -271,7 +271,8 @@ TEST_F(QueryAction, BudgetStopsARunawayStatement) {
 TEST_F(QueryAction, StatementFromThePostBody) {
   const std::string body = root.at("body.txt");
   write_file(body, "sql=SELECT%2042%20AS%20answer");
-  const std::string out = root.run("action=query&db=" + url_encode(db), {"HTTP_BODY_FILE=" + body});
+  const std::string out =
+      root.run("action=query&db=" + uri_component(db), {"HTTP_BODY_FILE=" + body});
   EXPECT_EQ(mask_ms(out), doc_head(root.reported("t.db"), "{\"name\":\"answer\",\"decl\":\"\"}") +
                               "[42]" + closing(1, false, false, "\"int\""));
 }

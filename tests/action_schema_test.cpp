@@ -134,14 +134,14 @@ TEST_F(SchemaAction, RefusalsComeInTheirOrder) {
       {"action=schema&db=/nowhere/x.db",
        {},
        error_doc("forbidden_path", "path outside the allowlisted roots or not a database file")},
-      {"action=schema&db=" + url_encode(root.at("gone.db")),
+      {"action=schema&db=" + uri_component(root.at("gone.db")),
        {},
        error_doc("not_found", "database file does not exist")},
       // The real location is longer than SQLite accepts for a path.
       {"action=schema&db=x.db",
        {"HOME=" + deep},
        error_doc("open_failed", "cannot open database (unable to open database file)")},
-      {"action=schema&db=" + url_encode(root.at("notes.db")),
+      {"action=schema&db=" + uri_component(root.at("notes.db")),
        {},
        error_doc("not_a_database", "file is not a SQLite database")},
   };

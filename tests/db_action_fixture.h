@@ -11,25 +11,6 @@
 #include "platform/platform.h"
 #include "test_support.h"
 
-/// Percent-encodes every byte but letters, digits and "-_./" for a query
-/// string.
-inline std::string url_encode(const std::string &text) {
-  static const char HEX[] = "0123456789ABCDEF";
-  std::string out;
-  for (const unsigned char c : text) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                       c == '-' || c == '_' || c == '.' || c == '/';
-    if (plain) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += HEX[c >> 4];
-      out += HEX[c & 0x0f];
-    }
-  }
-  return out;
-}
-
 /// Replaces the digits of the `"ms":` member with "#", so that a document
 /// can be compared byte for byte.
 inline std::string mask_ms(std::string out) {
@@ -73,11 +54,11 @@ class db_root {
   }
 
   std::string query(const std::string &db, const std::string &sql) const {
-    return run("action=query&db=" + url_encode(db) + "&sql=" + url_encode(sql));
+    return run("action=query&db=" + uri_component(db) + "&sql=" + uri_component(sql));
   }
 
   std::string schema(const std::string &db) const {
-    return run("action=schema&db=" + url_encode(db));
+    return run("action=schema&db=" + uri_component(db));
   }
 
  private:

@@ -91,6 +91,23 @@ scratch_dir::~scratch_dir() {
   if (std::system(cmd.c_str()) != 0) std::perror("rm");
 }
 
+std::string uri_component(const std::string &text) {
+  static const char HEX[] = "0123456789ABCDEF";
+  std::string out;
+  for (const unsigned char c : text) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       std::string("-_.!~*'()").find(static_cast<char>(c)) != std::string::npos;
+    if (plain) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += HEX[c >> 4];
+      out += HEX[c & 0x0f];
+    }
+  }
+  return out;
+}
+
 void write_file(const std::string &path, const std::string &bytes) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -40,6 +40,10 @@ class scratch_dir {
   std::string path_;
 };
 
+/// `text` as the page puts it into a URL (encodeURIComponent): letters,
+/// digits and "-_.!~*'()" stay, every other byte becomes "%HH".
+std::string uri_component(const std::string &text);
+
 /// Writes `bytes` to `path`, creating or replacing the file.
 void write_file(const std::string &path, const std::string &bytes);
 
