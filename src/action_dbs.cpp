@@ -17,7 +17,7 @@ constexpr int MAX_DEPTH = 4;                // deepest level listed; the root is
 constexpr int SCAN_BUDGET_DEFAULT = 60000;  // default and ceiling of entries per root
 
 struct db_entry {
-  char path[PATH_CAP];   // as the walk built it: the root's path, then "/name" per level
+  char path[PATH_CAP];   // as the walk built it: the root's path, then separator and name per level
   char root[LABEL_CAP];  // label of the root it was found under
   long long bytes;
   long long mtime;  // seconds since 1970-01-01 00:00:00 UTC
@@ -50,7 +50,7 @@ static int scan_budget() {
   static int cached = -1;
   if (cached >= 0) return cached;
   cached = SCAN_BUDGET_DEFAULT;
-  const char *text = std::getenv("SQLITE_SCAN_BUDGET");
+  const char *text = plat_getenv("SQLITE_SCAN_BUDGET");
   if (text != nullptr && text[0] != '\0') {
     const long value = std::strtol(text, nullptr, 10);
     if (value >= 1 && value <= SCAN_BUDGET_DEFAULT) cached = static_cast<int>(value);
@@ -128,11 +128,11 @@ static bool survives_round_trip(const char *path) {
   return true;
 }
 
-/// The configured root with its trailing "/" left out, as the path guard
+/// The configured root with its trailing separators left out, as the path guard
 /// compares it: a root of one byte keeps it.
 static std::size_t trimmed_length(const char *root) {
   std::size_t n = std::strlen(root);
-  while (n > 1 && root[n - 1] == '/') --n;
+  while (n > 1 && plat_is_separator(root[n - 1])) --n;
   return n;
 }
 
@@ -162,11 +162,14 @@ static bool root_lists_as_walked(const root_entry *roots, int index, std::size_t
 
 /// True when the guard would take `path` for `name` on sight, given a plain
 /// root and no link on the way: nothing in the text that its checks refuse
-/// ("?", "#", "://", and "\" which it reads as a separator), an extension
-/// that is not the whole name, and a real location that fits.
+/// ("?", "#", "://", and a "\" that the guard reads as a separator where
+/// the file system takes it as part of a name), an extension that is not
+/// the whole name, and a real location that fits.
 static bool accepted_on_sight(const char *path, const char *name, const root_walk &walk) {
-  return std::strpbrk(path, "?#\\") == nullptr && std::strstr(path, "://") == nullptr &&
-         std::strrchr(name, '.') != name && walk.real_root_len + std::strlen(path) < PATH_CAP;
+  const bool backslash_in_name = !plat_is_separator('\\') && std::strchr(path, '\\') != nullptr;
+  return !backslash_in_name && std::strpbrk(path, "?#") == nullptr &&
+         std::strstr(path, "://") == nullptr && std::strrchr(name, '.') != name &&
+         walk.real_root_len + std::strlen(path) < PATH_CAP;
 }
 
 /// True when the path guard accepts `path` and would open the very file the
@@ -191,14 +194,15 @@ static bool listable(const char *path, const char *name, bool via_link, const ro
   return guard_opens_same_file(path);
 }
 
-/// Writes `dir`, "/" and `name` into `out` (PATH_CAP bytes). False when
+/// Writes `dir`, the platform's separator and `name` into `out` (PATH_CAP
+/// bytes). False when
 /// the result does not fit: such an entry is passed over, since a cut path
 /// would name some other object.
 static bool join_path(const char *dir, std::size_t dir_len, const char *name, char *out) {
   const std::size_t name_len = std::strlen(name);
   if (dir_len + 1 + name_len >= PATH_CAP) return false;
   std::memcpy(out, dir, dir_len);
-  out[dir_len] = '/';
+  out[dir_len] = plat_separator();
   std::memcpy(out + dir_len + 1, name, name_len + 1);
   return true;
 }

@@ -19,9 +19,9 @@ static bool is_directory(const char *path) {
 }
 
 static const char *home_dir() {
-  const char *home = std::getenv("HOME");
+  const char *home = plat_getenv("HOME");
   if (home != nullptr && home[0] != '\0') return home;
-  const char *profile = std::getenv("USERPROFILE");
+  const char *profile = plat_getenv("USERPROFILE");
   return profile != nullptr && profile[0] != '\0' ? profile : nullptr;
 }
 
@@ -32,7 +32,7 @@ static void fill_root(root_entry *entry, const char *path, const char *label) {
 }
 
 int collect_roots(root_entry *table) {
-  const char *allowed = std::getenv("SQLITE_ALLOWED_ROOT");
+  const char *allowed = plat_getenv("SQLITE_ALLOWED_ROOT");
   const char *home = home_dir();
   std::memset(table, 0, sizeof(root_entry) * MAX_ROOTS);
   int count = 0;
@@ -43,9 +43,11 @@ int collect_roots(root_entry *table) {
 
 bool root_contains(const char *root, const char *path) {
   std::size_t n = std::strlen(root);
-  while (n > 1 && root[n - 1] == '/') --n;
-  if (n == 1 && root[0] == '/') return path[0] == '/';  // "/" holds every absolute path
-  return std::strncmp(root, path, n) == 0 && (path[n] == '/' || path[n] == '\0');
+  while (n > 1 && plat_is_separator(root[n - 1])) --n;
+  // A root that is a lone separator holds every path that starts with one.
+  if (n == 1 && plat_is_separator(root[0])) return plat_is_separator(path[0]);
+  if (std::strlen(path) < n) return false;
+  return (path[n] == '\0' || plat_is_separator(path[n])) && plat_same_path_prefix(root, path, n);
 }
 
 // Writes the real location of `path` (links followed) to `real_path` and
@@ -200,7 +202,7 @@ constexpr unsigned char WAL_FORMAT = 2;  // header bytes 18 and 19 of a WAL data
 // WAL and no -wal file stands beside it.
 static bool is_idle_wal_database(const char *path) {
   unsigned char header[HEADER_BYTES];
-  std::FILE *file = std::fopen(path, "rb");
+  std::FILE *file = plat_fopen_read(path);
   if (file == nullptr) return false;
   const std::size_t n = std::fread(header, 1, HEADER_BYTES, file);
   std::fclose(file);
@@ -244,6 +246,10 @@ static int open_read_only(const char *path, sqlite3 **db) {
 
 sqlite3 *open_ro(const char *path, int *rc) {
   *rc = 0;
+  if (!plat_guard_database_files()) {
+    *rc = SQLITE_CANTOPEN;
+    return nullptr;
+  }
   // One request may not take the node's memory: past this, SQLite fails the
   // statement with its out-of-memory error.
   sqlite3_hard_heap_limit64(HEAP_LIMIT_BYTES);

@@ -26,8 +26,9 @@ struct root_entry {
 int collect_roots(root_entry *table);
 
 /// True when `path` (a canonical absolute path) lies inside `root`, the
-/// root's path as configured: trailing "/" ignored, component boundaries
-/// respected, a root of "/" containing every absolute path.
+/// root's path as configured: trailing separators ignored, component
+/// boundaries respected, names compared as the file system compares them,
+/// a root of "/" containing every absolute path.
 bool root_contains(const char *root, const char *path);
 
 /// True when the text from the last "." of `name` is ".db", ".db3",

@@ -41,7 +41,7 @@ static void print_usage() {
 // a request instead: no argument, or one that names no mode.
 static bool answer_mode(int argc, char **argv) {
   const char *arg = argc > 1 ? argv[1] : "";
-  if (std::strcmp(arg, "--meta") == 0 || std::getenv("QV_PLUGIN_META") != nullptr) {
+  if (std::strcmp(arg, "--meta") == 0 || plat_getenv("QV_PLUGIN_META") != nullptr) {
     print_meta();
   } else if (std::strcmp(arg, "--version") == 0) {
     print_version();

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "json_out.h"
+#include "platform/platform.h"
 
 constexpr std::size_t BODY_CAP = 17408;  // at most 17407 bytes of body
 constexpr std::size_t PWD_CAP = 256;     // at most 255 raw bytes of "pwd"
@@ -89,9 +90,9 @@ static bool has_embed_flag(const char *query) {
 // Takes the statement from the request body: its "sql" field when it has a
 // non-empty one, else the raw body text itself.
 static void read_body_sql(char *sql) {
-  const char *body_path = std::getenv("HTTP_BODY_FILE");
+  const char *body_path = plat_getenv("HTTP_BODY_FILE");
   if (body_path == nullptr || body_path[0] == '\0') return;
-  std::FILE *file = std::fopen(body_path, "rb");
+  std::FILE *file = plat_fopen_read(body_path);
   if (file == nullptr) return;
   char body[BODY_CAP];
   const std::size_t n = std::fread(body, 1, BODY_CAP - 1, file);
@@ -104,7 +105,7 @@ static void read_body_sql(char *sql) {
 void read_request_fields(request_fields *out) {
   out->action[0] = out->db[0] = out->sql[0] = out->format[0] = '\0';
   out->embed = false;
-  if (const char *query = std::getenv("QUERY_STRING")) {
+  if (const char *query = plat_getenv("QUERY_STRING")) {
     get_query_val(query, "action", out->action, ACTION_CAP);
     get_query_val(query, "db", out->db, DB_CAP);
     get_query_val(query, "sql", out->sql, SQL_CAP);
@@ -145,16 +146,16 @@ static bool pwd_field_matches(const char *query, const char *password) {
 }
 
 static bool request_presents(const char *password) {
-  const char *header = std::getenv("HTTP_X_ZINDO_PASSWORD");
+  const char *header = plat_getenv("HTTP_X_ZINDO_PASSWORD");
   if (header != nullptr && matches_password(header, password)) return true;
-  const char *authorization = std::getenv("HTTP_AUTHORIZATION");
+  const char *authorization = plat_getenv("HTTP_AUTHORIZATION");
   if (authorization != nullptr && bearer_matches(authorization, password)) return true;
-  const char *query = std::getenv("QUERY_STRING");
+  const char *query = plat_getenv("QUERY_STRING");
   return query != nullptr && pwd_field_matches(query, password);
 }
 
 const char *node_password() {
-  const char *password = std::getenv("ZINDO_PASSWORD");
+  const char *password = plat_getenv("ZINDO_PASSWORD");
   return password != nullptr && password[0] != '\0' ? password : nullptr;
 }
 

@@ -119,10 +119,6 @@ TEST_F(SchemaAction, BudgetStopsAViewCountAndTheDocumentStillCloses) {
 
 TEST_F(SchemaAction, RefusalsComeInTheirOrder) {
   write_file(root.at("notes.db"), std::string(2048, 'n'));
-  std::string deep = root.at("d");
-  for (int i = 0; i < 6; ++i) deep += "/" + std::string(100, 'd');
-  make_dirs(deep);
-  write_file(deep + "/x.db", "");
   const struct {
     std::string query;
     std::vector<std::string> env;
@@ -137,10 +133,6 @@ TEST_F(SchemaAction, RefusalsComeInTheirOrder) {
       {"action=schema&db=" + uri_component(root.at("gone.db")),
        {},
        error_doc("not_found", "database file does not exist")},
-      // The real location is longer than SQLite accepts for a path.
-      {"action=schema&db=x.db",
-       {"HOME=" + deep},
-       error_doc("open_failed", "cannot open database (unable to open database file)")},
       {"action=schema&db=" + uri_component(root.at("notes.db")),
        {},
        error_doc("not_a_database", "file is not a SQLite database")},
@@ -148,6 +140,20 @@ TEST_F(SchemaAction, RefusalsComeInTheirOrder) {
   for (const auto &c : cases) {
     EXPECT_EQ(root.run(c.query, c.env), c.expected) << c.query;
   }
+}
+
+TEST_F(SchemaAction, RealLocationLongerThanTheLibraryTakesFailsInTheOpen) {
+  if (under_wine()) {
+    GTEST_SKIP() << "Wine's GetFinalPathNameByHandleW fails for paths over 260 characters, "
+                    "so the guard refuses the path before the open; a real Windows machine "
+                    "runs this test";
+  }
+  std::string deep = root.at("d");
+  for (int i = 0; i < 6; ++i) deep += path_separator() + std::string(100, 'd');
+  make_dirs(deep);
+  write_file(deep + path_separator() + "x.db", "");
+  EXPECT_EQ(root.run("action=schema&db=x.db", {"HOME=" + deep}),
+            error_doc("open_failed", "cannot open database (unable to open database file)"));
 }
 
 }  // namespace

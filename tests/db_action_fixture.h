@@ -39,8 +39,11 @@ class db_root {
   /// The path of `name` inside the root, whether it exists or not.
   std::string at(const std::string &name) const { return dir_.at(name); }
 
-  /// The path the program reports for `name`: its real location.
-  std::string reported(const std::string &name) const { return real_ + "/" + name; }
+  /// The path the program reports for `name`, its real location, as the
+  /// document writes it.
+  std::string reported(const std::string &name) const {
+    return json_text(real_ + path_separator() + native_path(name));
+  }
 
   /// Runs the plug-in with `query` as its query string, the root allowed,
   /// and `extra_env` added; checks the run's discipline and returns stdout.

@@ -2,14 +2,13 @@
 // connection lets a statement do.
 #include "db_guard.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "test_support.h"
@@ -22,10 +21,10 @@ const char *const ROOT_VARS[] = {"SQLITE_ALLOWED_ROOT", "HOME", "USERPROFILE"};
 class Guard : public testing::Test {
  protected:
   void SetUp() override {
-    for (const char *v : ROOT_VARS) unsetenv(v);
+    for (const char *v : ROOT_VARS) unset_env(v);
   }
   void TearDown() override { SetUp(); }
-  static void set(const char *name, const std::string &value) { setenv(name, value.c_str(), 1); }
+  static void set(const char *name, const std::string &value) { set_env(name, value); }
   static int resolve(const std::string &requested, std::string *out = nullptr) {
     char buf[PATH_CAP] = "untouched";
     const int r = resolve_db_path(requested.c_str(), buf);
@@ -51,7 +50,7 @@ TEST_F(Guard, CollectRootsFromTheEnvironment) {
   EXPECT_EQ(table[1].exists, 1);
   EXPECT_EQ(table[2].path[0], '\0');
 
-  unsetenv("SQLITE_ALLOWED_ROOT");
+  unset_env("SQLITE_ALLOWED_ROOT");
   ASSERT_EQ(collect_roots(table), 1);
   EXPECT_STREQ(table[0].label, "home");  // the home root moves up to the first slot
 }
@@ -64,7 +63,7 @@ TEST_F(Guard, TextRulesAndExtensions) {
   // Every one of these exists, so a refusal is the rule's doing.
   for (const char *name : {"profile.db", "..x.db", "a/..b/x.db", "a.db", "x.DB", "x.Sqlite3",
                            "y.db3", "x.db-wal", "x.dbf", "x.sqlite-journal", "x.txt", "noext",
-                           "dir/.sqlite", ".sqlite", "dir/a.b.db", ".db", "x.db#1", "\\data\\x.db"})
+                           "dir/.sqlite", ".sqlite", "dir/a.b.db", ".db", "x.db#1"})
     write_file(dir.at(name), "");
   const struct {
     std::string requested;
@@ -111,30 +110,38 @@ TEST_F(Guard, TextRulesAndExtensions) {
 
 TEST_F(Guard, RelativePathsJoinHomeThenUserProfile) {
   write_file(dir.at("x.db"), "");
-  write_file(dir.at("\\data\\x.db"), "");  // on POSIX "\" is part of a file name
+  // A leading "\" does not make a path absolute. On POSIX it is part of a
+  // file name; on Windows it separates, and the path lies in "data".
+  const bool backslash_separates = plat_is_separator('\\');
+  if (backslash_separates) make_dirs(dir.at("data"));
+  const std::string joined = backslash_separates ? dir.at("data/x.db") : dir.at("\\data\\x.db");
+  write_file(joined, "");
   std::string out;
   set("HOME", dir.path());
   ASSERT_EQ(resolve("\\data\\x.db", &out), 1);
-  EXPECT_EQ(out, dir.path() + "/\\data\\x.db");
+  EXPECT_EQ(out, joined);
 
   set("HOME", "");
   set("USERPROFILE", dir.path());
   ASSERT_EQ(resolve("x.db", &out), 1);
   EXPECT_EQ(out, dir.at("x.db"));
 
-  unsetenv("USERPROFILE");
+  unset_env("USERPROFILE");
   set("SQLITE_ALLOWED_ROOT", dir.path());
   EXPECT_EQ(resolve("x.db"), 0);  // no base for a relative path
   EXPECT_EQ(resolve(dir.at("x.db")), 1);
 }
 
 TEST_F(Guard, RootBoundaries) {
+  // Windows: "\" separates, names ignore letter case, and the file
+  // system's root is a drive.
+  const bool windows_rules = plat_is_separator('\\');
   make_dirs(dir.at("data/sub"));
   make_dirs(dir.at("database"));
   write_file(dir.at("data/sub/x.db"), "");
   write_file(dir.at("data/x.db"), "");
   write_file(dir.at("database/x.db"), "");
-  write_file(dir.at("data\\x.db"), "");  // a file beside the root, not in it
+  if (!windows_rules) write_file(dir.at("data\\x.db"), "");  // a file beside the root, not in it
   std::string out;
   for (const std::string &root : {dir.at("data"), dir.at("data/"), dir.at("data//")}) {
     set("SQLITE_ALLOWED_ROOT", root);
@@ -142,21 +149,24 @@ TEST_F(Guard, RootBoundaries) {
     EXPECT_EQ(out, dir.at("data/sub/x.db"));
     EXPECT_EQ(resolve(dir.at("data/x.db")), 1) << root;
     EXPECT_EQ(resolve(dir.at("database/x.db")), 0) << root;
-    EXPECT_EQ(resolve(dir.at("data\\x.db")), 0) << root;
+    if (!windows_rules) EXPECT_EQ(resolve(dir.at("data\\x.db")), 0) << root;
     EXPECT_EQ(resolve(dir.at("data/gone.db")), -1) << root;
     EXPECT_EQ(resolve(dir.at("database/gone.db")), 0) << root;  // missing outside: refused
   }
-  set("SQLITE_ALLOWED_ROOT", dir.at("DATA"));  // other letter case admits nothing
-  EXPECT_EQ(resolve(dir.at("data/x.db")), 0);
+  // Other letter case names another folder on POSIX, the same one on Windows.
+  set("SQLITE_ALLOWED_ROOT", dir.at("DATA"));
+  EXPECT_EQ(resolve(dir.at("data/x.db"), &out), windows_rules ? 1 : 0);
+  if (windows_rules) EXPECT_EQ(out, dir.at("data/x.db"));
   set("SQLITE_ALLOWED_ROOT", dir.at("missing"));
   EXPECT_EQ(resolve(dir.at("missing/x.db")), 0);
-  set("SQLITE_ALLOWED_ROOT", "/");
+  const std::string fs_root = windows_rules ? dir.path().substr(0, 3) : "/";
+  set("SQLITE_ALLOWED_ROOT", fs_root);
   EXPECT_EQ(resolve(dir.at("database/x.db"), &out), 1);
   EXPECT_EQ(out, dir.at("database/x.db"));
 
-  unsetenv("SQLITE_ALLOWED_ROOT");
-  set("HOME", "/");
-  EXPECT_EQ(resolve(dir.at("data/x.db").substr(1), &out), 1);  // "/" + relative
+  unset_env("SQLITE_ALLOWED_ROOT");
+  set("HOME", fs_root);
+  EXPECT_EQ(resolve(dir.at("data/x.db").substr(fs_root.size()), &out), 1);  // root + relative
   EXPECT_EQ(out, dir.at("data/x.db"));
 }
 
@@ -165,10 +175,10 @@ TEST_F(Guard, LinksMayNotLeadOutOfTheRoot) {
   make_dirs(dir.at("outside"));
   write_file(dir.at("root/inner/real.db"), "");
   write_file(dir.at("outside/secret.db"), "");
-  ASSERT_EQ(symlink(dir.at("outside/secret.db").c_str(), dir.at("root/out.db").c_str()), 0);
-  ASSERT_EQ(symlink(dir.at("outside").c_str(), dir.at("root/outdir").c_str()), 0);
-  ASSERT_EQ(symlink("inner/real.db", dir.at("root/in.db").c_str()), 0);
-  ASSERT_EQ(symlink(dir.at("root").c_str(), dir.at("rootlink").c_str()), 0);
+  MAKE_SYMLINK_OR_SKIP(dir.at("outside/secret.db"), dir.at("root/out.db"));
+  MAKE_SYMLINK_OR_SKIP(dir.at("outside"), dir.at("root/outdir"));
+  MAKE_SYMLINK_OR_SKIP(native_path("inner/real.db"), dir.at("root/in.db"));
+  MAKE_SYMLINK_OR_SKIP(dir.at("root"), dir.at("rootlink"));
   set("SQLITE_ALLOWED_ROOT", dir.at("root"));
   std::string out;
   EXPECT_EQ(resolve(dir.at("root/out.db")), 0);
@@ -197,15 +207,6 @@ TEST_F(Guard, OverlongPaths) {
 }
 
 // --- the connection -------------------------------------------------------
-
-std::set<std::string> listing(const std::string &path) {
-  std::set<std::string> names;
-  if (DIR *d = opendir(path.c_str())) {
-    while (const dirent *e = readdir(d)) names.insert(e->d_name);
-    closedir(d);
-  }
-  return names;
-}
 
 class Connection : public testing::Test {
  protected:
@@ -284,7 +285,7 @@ TEST_F(Connection, AuthorizerAdmitsOnlyReading) {
 
 TEST_F(Connection, HostileStatementsChangeNothingOnDisk) {
   const std::string before = read_file(path);
-  const std::set<std::string> names = listing(dir.path());
+  const std::set<std::string> names = list_names(dir.path());
   for (const std::string &sql :
        {std::string("ATTACH '") + dir.at("new.db") + "' AS n", std::string("VACUUM"),
         std::string("VACUUM INTO '") + dir.at("copy.db") + "'",
@@ -295,7 +296,7 @@ TEST_F(Connection, HostileStatementsChangeNothingOnDisk) {
     EXPECT_NE(run(sql), SQLITE_OK) << sql;
   EXPECT_EQ(run("SELECT * FROM t ORDER BY y DESC"), SQLITE_OK);
   EXPECT_EQ(read_file(path), before);
-  EXPECT_EQ(listing(dir.path()), names);
+  EXPECT_EQ(list_names(dir.path()), names);
 }
 
 TEST_F(Connection, LimitsOfLengthAndHeap) {
@@ -316,14 +317,7 @@ TEST(OpenRo, ProbeAndOpenFailures) {
   int rc = -1;
   EXPECT_EQ(open_ro(dir.at("missing.db").c_str(), &rc), nullptr);
   EXPECT_EQ(rc & 0xff, SQLITE_CANTOPEN);
-  EXPECT_EQ(listing(dir.path()).count("missing.db"), 0u);  // never created
-
-  // What is opened is a real location; a name that has become a link since
-  // it was checked is not followed.
-  make_db(dir.at("target.db"), "CREATE TABLE t(x)");
-  ASSERT_EQ(symlink(dir.at("target.db").c_str(), dir.at("link.db").c_str()), 0);
-  EXPECT_EQ(open_ro(dir.at("link.db").c_str(), &rc), nullptr);
-  EXPECT_EQ(rc & 0xff, SQLITE_CANTOPEN);
+  EXPECT_EQ(list_names(dir.path()).count("missing.db"), 0u);  // never created
 
   write_file(dir.at("notes.db"), "These are my notes, not a database.\n");
   write_file(dir.at("empty.db"), "");
@@ -342,6 +336,38 @@ TEST(OpenRo, ProbeAndOpenFailures) {
     EXPECT_EQ(is_database(db), c.is_db) << c.name;
     sqlite3_close(db);
   }
+
+  // What is opened is a real location; a name that has become a link since
+  // it was checked is not followed.
+  make_db(dir.at("target.db"), "CREATE TABLE t(x)");
+  MAKE_SYMLINK_OR_SKIP(dir.at("target.db"), dir.at("link.db"));
+  EXPECT_EQ(open_ro(dir.at("link.db").c_str(), &rc), nullptr);
+  EXPECT_EQ(rc & 0xff, SQLITE_CANTOPEN);
+}
+
+TEST(OpenRo, OpensOnlyAFileWithOneNameThatIsNoDevice) {
+  scratch_dir dir;
+  make_db(dir.at("one.db"), "CREATE TABLE t(x)");
+  make_db(dir.at("first.db"), "CREATE TABLE t(x)");
+  make_hardlink(dir.at("first.db"), dir.at("second.db"));
+  make_dirs(dir.at("folder.db"));
+  write_file(dir.at("notes.txt"), "");
+  std::vector<std::string> refused = {"first.db", "second.db", "folder.db"};
+  if (plat_is_separator('\\')) {
+    // Windows takes these names for devices in every folder, and a ":" after
+    // the drive for a stream of another file.
+    for (const char *name : {"NUL.db", "con.db", "COM1.sqlite", "lpt9.db", "notes.txt:hidden.db"})
+      refused.push_back(name);
+  }
+  int rc = -1;
+  for (const std::string &name : refused) {
+    EXPECT_EQ(open_ro(dir.at(name).c_str(), &rc), nullptr) << name;
+    EXPECT_EQ(rc & 0xff, SQLITE_CANTOPEN) << name;
+  }
+  sqlite3 *db = open_ro(dir.at("one.db").c_str(), &rc);
+  ASSERT_NE(db, nullptr);
+  EXPECT_EQ(is_database(db), 1);
+  sqlite3_close(db);
 }
 
 TEST(Budget, InterruptsStrictlyAfterTheDeadline) {
@@ -404,14 +430,13 @@ TEST(OpenRo, WalDatabasesAreReadWithoutSideFiles) {
   scratch_dir dir;
   const std::string path = dir.at("w.db");
   make_db(path, "PRAGMA journal_mode=WAL; CREATE TABLE t(x); INSERT INTO t VALUES(1);");
-  const std::set<std::string> names = listing(dir.path());
+  const std::set<std::string> names = list_names(dir.path());
   ASSERT_EQ(names.count("w.db-wal"), 0u);
   EXPECT_EQ(count_rows(path), 1);
-  EXPECT_EQ(listing(dir.path()), names);  // no -wal or -shm appeared
+  EXPECT_EQ(list_names(dir.path()), names);  // no -wal or -shm appeared
 
   // A writer holding rows in its -wal: the reader sees them too.
-  sqlite3 *writer = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &writer), SQLITE_OK);
+  sqlite3 *writer = open_writer(path);
   ASSERT_EQ(sqlite3_exec(writer, "PRAGMA wal_autocheckpoint=0; INSERT INTO t VALUES(2);", nullptr,
                          nullptr, nullptr),
             SQLITE_OK);

@@ -90,12 +90,12 @@ class scoped_env {
  public:
   scoped_env(const char *name, const char *value) : name_(name) {
     if (value) {
-      setenv(name, value, 1);
+      set_env(name, value);
     } else {
-      unsetenv(name);
+      unset_env(name);
     }
   }
-  ~scoped_env() { unsetenv(name_); }
+  ~scoped_env() { unset_env(name_); }
 
  private:
   const char *name_;

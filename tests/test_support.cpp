@@ -1,95 +1,8 @@
 #include "test_support.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
-
-static void drain(int out_fd, int err_fd, run_result &result) {
-  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-  std::string *sinks[2] = {&result.out, &result.err};
-  int open_count = 2;
-  char buf[65536];
-  while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
-  }
-}
-
-run_result run_plugin(const std::vector<std::string> &env, const std::vector<std::string> &args) {
-  std::vector<char *> argv;
-  std::string program = PLUGIN_SQLITE_BIN;
-  argv.push_back(program.data());
-  std::vector<std::string> arg_copy = args;
-  for (auto &a : arg_copy) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env_copy = env;
-  // The sanitizer runtime of the test build reads its options from the
-  // environment; pass them through so that a finding fails the test.
-  for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
-    if (const char *v = std::getenv(name)) env_copy.push_back(std::string(name) + "=" + v);
-  }
-  std::vector<char *> envp;
-  for (auto &e : env_copy) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  int out_pipe[2], err_pipe[2];
-  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe");
-  const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork");
-  if (pid == 0) {
-    const int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, 0);
-    dup2(out_pipe[1], 1);
-    dup2(err_pipe[1], 2);
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  run_result result;
-  drain(out_pipe[0], err_pipe[0], result);
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  return result;
-}
-
-scratch_dir::scratch_dir() {
-  const char *tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/plugin_sqlite_test.XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-  path_ = pattern;
-}
-
-scratch_dir::~scratch_dir() {
-  const std::string cmd = "rm -rf '" + path_ + "'";
-  if (std::system(cmd.c_str()) != 0) std::perror("rm");
-}
 
 std::string uri_component(const std::string &text) {
   static const char HEX[] = "0123456789ABCDEF";
@@ -108,35 +21,31 @@ std::string uri_component(const std::string &text) {
   return out;
 }
 
-void write_file(const std::string &path, const std::string &bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!f) throw std::runtime_error("cannot write " + path);
-}
-
-std::string read_file(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-void make_dirs(const std::string &path) {
-  for (size_t i = 1; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/') {
-      const std::string part = path.substr(0, i);
-      if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-        throw std::runtime_error("mkdir " + part);
-    }
+std::string json_text(const std::string &text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c;
   }
+  return out;
 }
 
-void make_db(const std::string &path, const std::string &sql) {
+sqlite3 *open_writer(const std::string &path) {
+  // open_ro puts the guarded open, which refuses every write, under the
+  // library's files for the whole process: the fixtures go back to the
+  // library's own system calls.
+  sqlite3_vfs *vfs = sqlite3_vfs_find(nullptr);
+  if (vfs->xSetSystemCall != nullptr) vfs->xSetSystemCall(vfs, nullptr, nullptr);
   sqlite3 *db = nullptr;
   if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) {
     sqlite3_close(db);  // a failed open still hands back a handle to release
     throw std::runtime_error("open " + path);
   }
+  return db;
+}
+
+void make_db(const std::string &path, const std::string &sql) {
+  sqlite3 *db = open_writer(path);
   char *msg = nullptr;
   const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg);
   const std::string text = msg ? msg : "";

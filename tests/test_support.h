@@ -2,6 +2,9 @@
 // controlled environment, scratch directories and fixture databases.
 #pragma once
 
+struct sqlite3;
+
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,6 +27,59 @@ inline const std::string JSON_HEAD =
     "X-Content-Type-Options: nosniff\r\n"
     "\r\n";
 
+/// The platform's name that the info action must report.
+extern const char *const EXPECTED_PLATFORM;
+
+/// The separator the program writes into the paths it reports: "/" on
+/// POSIX, "\\" on Windows.
+char path_separator();
+
+/// `path` with the separator "/" written as the program's own separator.
+std::string native_path(const std::string &path);
+
+/// `text` as json_str writes it when it holds no byte that needs more than
+/// a backslash doubled or a quote escaped (paths).
+std::string json_text(const std::string &text);
+
+/// True when the tests run as a Windows program under Wine, which cannot
+/// show some of what a real Windows does (symbolic links, for one).
+bool under_wine();
+
+/// Sets or removes one variable of this process's environment.
+void set_env(const std::string &name, const std::string &value);
+void unset_env(const std::string &name);
+
+/// Gives the file `target` a second name, `link`.
+void make_hardlink(const std::string &target, const std::string &link);
+
+/// Makes `link` a symbolic link to `target`. False when this system does
+/// not let the tests make one (Wine, or Windows without the right).
+bool make_symlink(const std::string &target, const std::string &link);
+
+/// Sets the modification time of `path` (seconds since 1970 UTC).
+void set_mtime(const std::string &path, long long secs);
+
+/// Makes `path` exactly `bytes` long, without writing the bytes.
+void set_size(const std::string &path, long long bytes);
+
+/// The names in the directory `path`, "." and ".." included.
+std::set<std::string> list_names(const std::string &path);
+
+/// Makes the symbolic link in a test, or skips the test where the system
+/// lets the tests make none (Wine); on POSIX a failure fails the test.
+#define MAKE_SYMLINK_OR_SKIP(target, link)                                                    \
+  do {                                                                                        \
+    if (!make_symlink(target, link)) {                                                        \
+      if (!under_wine()) FAIL() << "cannot make the symbolic link " << (link);                \
+      GTEST_SKIP() << "Wine makes no symbolic link: CreateSymbolicLinkW answers success and " \
+                      "creates nothing; a real Windows machine runs this test";               \
+    }                                                                                         \
+  } while (0)
+
+/// The current working directory, and a change of it.
+std::string current_dir();
+void change_dir(const std::string &path);
+
 /// A fresh, empty directory that is removed with everything in it when the
 /// object goes away.
 class scratch_dir {
@@ -33,8 +89,11 @@ class scratch_dir {
   scratch_dir(const scratch_dir &) = delete;
   scratch_dir &operator=(const scratch_dir &) = delete;
   const std::string &path() const { return path_; }
-  /// `path()` + "/" + `name`.
-  std::string at(const std::string &name) const { return path_ + "/" + name; }
+  /// `path()`, the separator and `name`, with "/" in `name` written as the
+  /// separator.
+  std::string at(const std::string &name) const {
+    return path_ + path_separator() + native_path(name);
+  }
 
  private:
   std::string path_;
@@ -52,6 +111,10 @@ std::string read_file(const std::string &path);
 
 /// Creates the directory `path` and any missing parents.
 void make_dirs(const std::string &path);
+
+/// Opens (creating it when missing) the database `path` for writing,
+/// through the library's own file layer. Throws when it cannot.
+sqlite3 *open_writer(const std::string &path);
 
 /// Creates the database `path` by running `sql` on it (read-write).
 void make_db(const std::string &path, const std::string &sql);

@@ -1,14 +1,67 @@
 // The platform services on Linux and other POSIX systems.
-#include "platform/platform.h"
+#include <dirent.h>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
+
+#include "platform/platform.h"
+
+// The library seeds its random numbers from this device; it is the one
+// file that is not a database and may still be opened.
+static const char RANDOM_DEVICE[] = "/dev/urandom";
+
+// True when the open file `fd` is a regular file with one name.
+static bool is_single_regular_file(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
+}
+
+// The library's "open" system call, guarded. O_NOFOLLOW refuses a link at
+// the last name; the guard hands the library real locations, so there is
+// none before it. O_NONBLOCK keeps a FIFO from stopping the open itself.
+static int guarded_open(const char *path, int flags, int mode) {
+  if (std::strcmp(path, RANDOM_DEVICE) == 0 && (flags & O_ACCMODE) == O_RDONLY) {
+    return open(path, flags, mode);
+  }
+  if ((flags & O_ACCMODE) != O_RDONLY || (flags & (O_CREAT | O_TRUNC)) != 0) {
+    errno = EACCES;
+    return -1;
+  }
+  const int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+  if (fd < 0) return fd;
+  if (!is_single_regular_file(fd)) {
+    close(fd);
+    errno = EACCES;
+    return -1;
+  }
+  // Reads of a regular file never wait, but the flag has no business on
+  // the library's descriptor.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+// The library's "unlink": no file is ever removed.
+static int refused_unlink(const char *) {
+  errno = EACCES;
+  return -1;
+}
+
+bool plat_guard_database_files() {
+  sqlite3_vfs *vfs = sqlite3_vfs_find("unix");
+  if (vfs == nullptr || vfs->xSetSystemCall == nullptr) return false;
+  return vfs->xSetSystemCall(vfs, "open", reinterpret_cast<sqlite3_syscall_ptr>(guarded_open)) ==
+             SQLITE_OK &&
+         vfs->xSetSystemCall(vfs, "unlink",
+                             reinterpret_cast<sqlite3_syscall_ptr>(refused_unlink)) == SQLITE_OK;
+}
 
 void plat_start() {
   // A host that closes the pipe early gets a short response; the write
@@ -43,6 +96,18 @@ const char *plat_name() {
 #else
   return "posix";
 #endif
+}
+
+const char *plat_getenv(const char *name) { return std::getenv(name); }
+
+std::FILE *plat_fopen_read(const char *path) { return std::fopen(path, "rb"); }
+
+char plat_separator() { return '/'; }
+
+bool plat_is_separator(char c) { return c == '/'; }
+
+bool plat_same_path_prefix(const char *a, const char *b, std::size_t n) {
+  return std::strncmp(a, b, n) == 0;
 }
 
 char *plat_fullpath(char *out, const char *path, std::size_t cap) {

@@ -1,0 +1,167 @@
+// The tests' helpers on POSIX: processes, files and the environment.
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "test_support.h"
+
+static void drain(int out_fd, int err_fd, run_result &result) {
+  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  std::string *sinks[2] = {&result.out, &result.err};
+  int open_count = 2;
+  char buf[65536];
+  while (open_count > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+}
+
+run_result run_plugin(const std::vector<std::string> &env, const std::vector<std::string> &args) {
+  std::vector<char *> argv;
+  std::string program = PLUGIN_SQLITE_BIN;
+  argv.push_back(program.data());
+  std::vector<std::string> arg_copy = args;
+  for (auto &a : arg_copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env_copy = env;
+  // The sanitizer runtime of the test build reads its options from the
+  // environment; pass them through so that a finding fails the test.
+  for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+    if (const char *v = std::getenv(name)) env_copy.push_back(std::string(name) + "=" + v);
+  }
+  std::vector<char *> envp;
+  for (auto &e : env_copy) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  int out_pipe[2], err_pipe[2];
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe");
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    const int devnull = open("/dev/null", O_RDONLY);
+    dup2(devnull, 0);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  run_result result;
+  drain(out_pipe[0], err_pipe[0], result);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  return result;
+}
+
+scratch_dir::scratch_dir() {
+  const char *tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/plugin_sqlite_test.XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+  path_ = pattern;
+}
+
+scratch_dir::~scratch_dir() {
+  const std::string cmd = "rm -rf '" + path_ + "'";
+  if (std::system(cmd.c_str()) != 0) std::perror("rm");
+}
+
+void write_file(const std::string &path, const std::string &bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+std::string read_file(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+void make_dirs(const std::string &path) {
+  for (size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      const std::string part = path.substr(0, i);
+      if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+        throw std::runtime_error("mkdir " + part);
+    }
+  }
+}
+
+const char *const EXPECTED_PLATFORM = "linux";
+
+char path_separator() { return '/'; }
+
+std::string native_path(const std::string &path) { return path; }
+
+bool under_wine() { return false; }
+
+void set_env(const std::string &name, const std::string &value) {
+  setenv(name.c_str(), value.c_str(), 1);
+}
+
+void unset_env(const std::string &name) { unsetenv(name.c_str()); }
+
+void make_hardlink(const std::string &target, const std::string &link) {
+  if (::link(target.c_str(), link.c_str()) != 0) throw std::runtime_error("link " + link);
+}
+
+bool make_symlink(const std::string &target, const std::string &link) {
+  return symlink(target.c_str(), link.c_str()) == 0;
+}
+
+void set_mtime(const std::string &path, long long secs) {
+  const timespec times[2] = {{static_cast<time_t>(secs), 0}, {static_cast<time_t>(secs), 0}};
+  if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) throw std::runtime_error("utimensat");
+}
+
+void set_size(const std::string &path, long long bytes) {
+  if (truncate(path.c_str(), static_cast<off_t>(bytes)) != 0) throw std::runtime_error("truncate");
+}
+
+std::set<std::string> list_names(const std::string &path) {
+  std::set<std::string> names;
+  if (DIR *d = opendir(path.c_str())) {
+    while (const dirent *e = readdir(d)) names.insert(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+std::string current_dir() {
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) == nullptr) throw std::runtime_error("getcwd");
+  return cwd;
+}
+
+void change_dir(const std::string &path) {
+  if (chdir(path.c_str()) != 0) throw std::runtime_error("chdir " + path);
+}
