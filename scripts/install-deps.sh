@@ -8,9 +8,10 @@ cd "$(dirname "$0")/.."
 purpose="${1:-test}"
 
 # SQLite itself is compiled in from source that the build fetches with npm;
-# the sqlite3 shell makes the demo's and the tests' databases.
+# the sqlite3 shell makes the demo's and the tests' databases, and GDAL's
+# ogr2ogr writes a GeoPackage for the tests.
 packages=(g++ cmake make sqlite3)
-[ "$purpose" = test ] && packages+=(libgtest-dev chromium)
+[ "$purpose" = test ] && packages+=(libgtest-dev chromium gdal-bin)
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 
