@@ -187,7 +187,8 @@ static void apply_limits(sqlite3 *db) {
 
 // Defences for untrusted SQL on a file of unknown origin. The settings
 // statements run here, before the authorizer exists to refuse them.
-// (Temporary storage is in memory by the library's build.)
+// Temporary storage needs no setting: the library is built to keep it in
+// memory.
 static void harden(sqlite3 *db) {
   sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
