@@ -115,6 +115,29 @@ TEST_F(QueryAction, RefusalsComeInTheirOrder) {
   }
 }
 
+// The limits a schema is free of still hold for the request's statement.
+TEST_F(QueryAction, RequestStatementIsHeldToTheLimits) {
+  std::string deep = "SELECT x FROM t WHERE x <> 0";
+  for (int i = 1; i < 120; ++i) deep += " AND x <> " + std::to_string(i);
+  std::string compound = "SELECT 0";
+  for (int i = 1; i <= 60; ++i) compound += " UNION ALL SELECT " + std::to_string(i);
+  const struct {
+    std::string sql, ending;
+  } cases[] = {
+      {deep, error_doc("sql_error", "Expression tree is too large (maximum depth 100)")},
+      {compound, error_doc("sql_error", "too many terms in compound SELECT")},
+      {"SELECT 1 FROM t WHERE x LIKE '" + std::string(1200, '%') + "'",
+       "],\"error\":\"LIKE or GLOB pattern too complex\",\"aborted\":false}\n"},
+  };
+  for (const auto &c : cases) {
+    const std::string out = root.query(db, c.sql);
+    EXPECT_TRUE(out.size() >= c.ending.size() &&
+                out.compare(out.size() - c.ending.size(), c.ending.size(), c.ending) == 0)
+        << c.sql.substr(0, 60) << "\n"
+        << out;
+  }
+}
+
 TEST_F(QueryAction, OpenFailureCarriesTheLibrarysText) {
   // A real location longer than SQLite's path limit passes every check of
   // ours and fails in the open.
