@@ -106,7 +106,8 @@ TEST_F(ForeignDatabases, EveryTableReadsAndVirtualTablesRefuseWrites) {
       R"({"type":"Feature","properties":{"name":"well"},"geometry":{"type":"Point","coordinates":[1,2]}},)"
       R"({"type":"Feature","properties":{"name":"mill"},"geometry":{"type":"Point","coordinates":[3,4]}}]})");
   ASSERT_TRUE(shell("ogr2ogr -f GPKG '" + root.at("places.db") + "' '" + root.at("places.geojson") +
-                    "' -nln places 2>/dev/null"));
+                    "' -nln places 2>/dev/null"))
+      << "ogr2ogr (Debian's gdal-bin, installed by scripts/install-deps.sh) made no GeoPackage";
   ASSERT_TRUE(sqlite3_shell(
       root.at("search.db"),
       "CREATE VIRTUAL TABLE notes USING fts5(title, body, tokenize='porter');"
