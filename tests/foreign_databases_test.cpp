@@ -76,6 +76,14 @@ struct made_elsewhere {
 
 class ForeignDatabases : public ::testing::Test {
  protected:
+  void SetUp() override {
+    if (path_separator() == '\\') {
+      GTEST_SKIP() << "the databases are made by ogr2ogr and the sqlite3 shell, which the "
+                      "Windows test run does not have; the Linux run reads them with the same "
+                      "SQLite source";
+    }
+  }
+
   // Every table and view: counted, with columns, and readable.
   void expect_every_table_reads(const made_elsewhere &c) {
     const std::string doc = root.schema(root.at(c.file));
