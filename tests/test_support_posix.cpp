@@ -8,21 +8,43 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
+#include "output_sink.h"
 #include "test_support.h"
 
-static void drain(int out_fd, int err_fd, run_result &result) {
+static long long now_ms() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// Reads both pipes to their end. Returns false when `deadline_ms` (0: none)
+// came first.
+static bool drain(int out_fd, int err_fd, output_sink &out, std::string &err,
+                  long long deadline_ms) {
   pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-  std::string *sinks[2] = {&result.out, &result.err};
   int open_count = 2;
-  char buf[65536];
+  static char buf[1 << 20];
   while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) {
+    int wait_ms = -1;
+    if (deadline_ms > 0) {
+      wait_ms = static_cast<int>(deadline_ms - now_ms());
+      if (wait_ms <= 0) {
+        for (pollfd &p : fds) {
+          if (p.fd >= 0) close(p.fd);
+        }
+        return false;
+      }
+    }
+    const int ready = poll(fds, 2, wait_ms);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       break;
     }
@@ -30,7 +52,11 @@ static void drain(int out_fd, int err_fd, run_result &result) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       const ssize_t n = read(fds[i].fd, buf, sizeof buf);
       if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
+        if (i == 0) {
+          out.add(buf, static_cast<size_t>(n));
+        } else {
+          err.append(buf, static_cast<size_t>(n));
+        }
       } else {
         close(fds[i].fd);
         fds[i].fd = -1;
@@ -38,9 +64,11 @@ static void drain(int out_fd, int err_fd, run_result &result) {
       }
     }
   }
+  return true;
 }
 
-run_result run_plugin(const std::vector<std::string> &env, const std::vector<std::string> &args) {
+run_result run_plugin(const std::vector<std::string> &env, const std::vector<std::string> &args,
+                      const run_limits &limits) {
   std::vector<char *> argv;
   std::string program = PLUGIN_SQLITE_BIN;
   argv.push_back(program.data());
@@ -59,6 +87,7 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
 
   int out_pipe[2], err_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe");
+  const long long start = now_ms();
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
@@ -74,10 +103,18 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
   close(out_pipe[1]);
   close(err_pipe[1]);
   run_result result;
-  drain(out_pipe[0], err_pipe[0], result);
+  output_sink out{limits.keep_ends};
+  const long long deadline = limits.timeout_ms > 0 ? start + limits.timeout_ms : 0;
+  if (!drain(out_pipe[0], err_pipe[0], out, result.err, deadline)) {
+    kill(pid, SIGKILL);
+    result.timed_out = true;
+  }
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  result.elapsed_ms = now_ms() - start;
+  result.status = WIFEXITED(wstatus) && !result.timed_out ? WEXITSTATUS(wstatus) : -1;
+  result.out = out.kept();
+  result.out_bytes = out.bytes;
   return result;
 }
 

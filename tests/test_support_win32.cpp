@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "output_sink.h"
 #include "test_support.h"
 
 namespace {
@@ -58,10 +59,16 @@ std::wstring quoted(const std::wstring &arg) {
 }
 
 // Reads `pipe` to its end into `sink`.
-void drain(HANDLE pipe, std::string *sink) {
+void drain_err(HANDLE pipe, std::string *sink) {
   char buf[65536];
   DWORD n = 0;
   while (ReadFile(pipe, buf, sizeof buf, &n, nullptr) && n > 0) sink->append(buf, n);
+}
+
+void drain_out(HANDLE pipe, output_sink *sink) {
+  static char buf[1 << 20];
+  DWORD n = 0;
+  while (ReadFile(pipe, buf, sizeof buf, &n, nullptr) && n > 0) sink->add(buf, n);
 }
 
 struct pipe_pair {
@@ -78,7 +85,8 @@ pipe_pair inheritable_pipe() {
 
 }  // namespace
 
-run_result run_plugin(const std::vector<std::string> &env, const std::vector<std::string> &args) {
+run_result run_plugin(const std::vector<std::string> &env, const std::vector<std::string> &args,
+                      const run_limits &limits) {
   std::wstring block;
   for (const std::string &entry : env) block += wide(entry) + L'\0';
   block += L'\0';
@@ -98,28 +106,41 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
   si.hStdOutput = out.write;
   si.hStdError = err.write;
   PROCESS_INFORMATION pi{};
+  const ULONGLONG start = GetTickCount64();
   const BOOL started =
       CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE,
                      CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, &block[0], nullptr, &si, &pi);
   CloseHandle(out.write);
   CloseHandle(err.write);
   CloseHandle(null_in);
-  run_result result;
   if (!started) {
     CloseHandle(out.read);
     CloseHandle(err.read);
     throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
   }
-  std::thread err_reader(drain, err.read, &result.err);
-  drain(out.read, &result.out);
+  run_result result;
+  output_sink sink{limits.keep_ends};
+  std::thread out_reader(drain_out, out.read, &sink);
+  std::thread err_reader(drain_err, err.read, &result.err);
+  const DWORD wait = limits.timeout_ms > 0 ? static_cast<DWORD>(limits.timeout_ms) : INFINITE;
+  if (WaitForSingleObject(pi.hProcess, wait) == WAIT_TIMEOUT) {
+    // The pipes close with the process, and the readers end.
+    TerminateProcess(pi.hProcess, 1);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    result.timed_out = true;
+  }
+  result.elapsed_ms = static_cast<long long>(GetTickCount64() - start);
+  out_reader.join();
   err_reader.join();
   CloseHandle(out.read);
   CloseHandle(err.read);
-  WaitForSingleObject(pi.hProcess, INFINITE);
   DWORD code = 0;
-  result.status = GetExitCodeProcess(pi.hProcess, &code) ? static_cast<int>(code) : -1;
+  result.status =
+      GetExitCodeProcess(pi.hProcess, &code) && !result.timed_out ? static_cast<int>(code) : -1;
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
+  result.out = sink.kept();
+  result.out_bytes = sink.bytes;
   return result;
 }
 

@@ -3,10 +3,11 @@
 // is not valid in the other encoding is refused, never guessed at.
 #include <fcntl.h>
 #include <io.h>
-#include <sqlite3.h>
 #include <wchar.h>
 #include <windows.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -334,6 +335,10 @@ bool plat_stat(const char *path, plat_status *out) {
   out->size = static_cast<long long>((static_cast<unsigned long long>(info.nFileSizeHigh) << 32) |
                                      info.nFileSizeLow);
   out->mtime = unix_seconds(info.ftLastWriteTime);
+  out->links = static_cast<long long>(info.nNumberOfLinks);
+  out->id = plat_file_id{
+      info.dwVolumeSerialNumber,
+      (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
   return true;
 }
 
@@ -446,15 +451,190 @@ static BOOL WINAPI refused_delete_file(LPCWSTR) {
   return FALSE;
 }
 
-bool plat_guard_database_files() {
-  sqlite3_vfs *vfs = sqlite3_vfs_find("win32");
-  if (vfs == nullptr || vfs->xSetSystemCall == nullptr) return false;
-  return vfs->xSetSystemCall(vfs, "CreateFileW",
-                             reinterpret_cast<sqlite3_syscall_ptr>(guarded_create_file)) ==
-             SQLITE_OK &&
-         vfs->xSetSystemCall(vfs, "DeleteFileW",
-                             reinterpret_cast<sqlite3_syscall_ptr>(refused_delete_file)) ==
-             SQLITE_OK;
+long plat_read_head(const char *path, void *buf, std::size_t cap) {
+  static wchar_t wide[WIDE_PATH_UNITS];
+  if (!to_windows_path(path, wide)) return -1;
+  const HANDLE file = guarded_create_file(wide, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  std::size_t got = 0;
+  while (got < cap) {
+    const DWORD want = static_cast<DWORD>(cap - got < 0x10000000 ? cap - got : 0x10000000);
+    DWORD n = 0;
+    if (!ReadFile(file, static_cast<char *>(buf) + got, want, &n, nullptr) || n == 0) break;
+    got += n;
+  }
+  CloseHandle(file);
+  return static_cast<long>(got);
+}
+
+const char *plat_sqlite_vfs_name() { return "win32"; }
+
+const plat_sqlite_syscall *plat_sqlite_syscalls() {
+  static const plat_sqlite_syscall CALLS[] = {
+      {"CreateFileW", reinterpret_cast<void (*)(void)>(guarded_create_file)},
+      {"DeleteFileW", reinterpret_cast<void (*)(void)>(refused_delete_file)},
+      {nullptr, nullptr},
+  };
+  return CALLS;
+}
+
+// ---------------------------------------------------------------------------
+// The watchdog
+//
+// Windows has no signal that could interrupt the main line, so the body of
+// plat_run_cuttable runs on a worker thread while the calling thread waits
+// for it. A watchdog thread calls `on_soft` from the soft deadline on and,
+// at the hard deadline, wakes the waiting thread, which suspends the worker
+// and looks whether it is inside a marked stretch. If it is, the worker
+// stays suspended for good (its SQLite state is abandoned with the
+// connection) and plat_run_cuttable returns false; if not, it is resumed
+// and marks its next stretch itself. A call stuck in a read of a slow or
+// hung file is cut the same way: the suspended worker is simply never
+// waited for again. Outside the marked stretches nothing intervenes, so
+// the program's own state (the output stream above all) is whole when the
+// caller goes on; plat_exit_now then ends the process without running
+// anything that could wait on what the worker holds (the heap's lock, for
+// one).
+
+namespace {
+
+// An 8 MB stack, as the main thread of a POSIX build has.
+constexpr SIZE_T WORKER_STACK_BYTES = 8u << 20;
+
+std::atomic<int> g_armed{0};
+std::atomic<long long> g_soft_at{0};
+std::atomic<long long> g_hard_at{0};
+std::atomic<plat_alarm_fn> g_on_soft{nullptr};
+std::atomic<int> g_hard_passed{0};  // the hard deadline has come
+std::atomic<int> g_in_stretch{0};   // the worker is inside a marked stretch
+std::atomic<int> g_gave_up{0};      // the worker found the hard deadline passed
+std::atomic<DWORD> g_worker_id{0};  // the thread running the body, 0 when none
+HANDLE g_wake_watchdog = nullptr;   // the arming changed
+HANDLE g_wake_waiter = nullptr;     // the hard deadline has passed, or the worker gave up
+
+// The watchdog thread: sleeps until the soft deadline, then ticks.
+DWORD WINAPI watchdog_main(void *) {
+  for (;;) {
+    DWORD wait = INFINITE;
+    if (g_armed.load() != 0) {
+      const long long now = plat_ticks_ms();
+      const long long soft_at = g_soft_at.load();
+      if (now >= soft_at) {
+        const plat_alarm_fn on_soft = g_on_soft.load();
+        if (on_soft != nullptr) on_soft();
+        if (now >= g_hard_at.load()) {
+          g_hard_passed.store(1);
+          SetEvent(g_wake_waiter);
+        }
+        wait = PLAT_WATCHDOG_TICK_MS;
+      } else {
+        wait = static_cast<DWORD>(soft_at - now);
+      }
+    }
+    WaitForSingleObject(g_wake_watchdog, wait);
+  }
+}
+
+// Starts the watchdog thread once per process.
+bool watchdog_thread_running() {
+  static int running = -1;
+  if (running >= 0) return running == 1;
+  g_wake_watchdog = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  g_wake_waiter = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE thread = nullptr;
+  if (g_wake_watchdog != nullptr && g_wake_waiter != nullptr) {
+    thread = CreateThread(nullptr, 0, watchdog_main, nullptr, 0, nullptr);
+  }
+  running = thread != nullptr ? 1 : 0;
+  if (thread != nullptr) CloseHandle(thread);  // it runs until the process ends
+  return running == 1;
+}
+
+struct cuttable_call {
+  void (*body)(void *);
+  void *arg;
+};
+
+DWORD WINAPI worker_main(void *param) {
+  const cuttable_call *call = static_cast<const cuttable_call *>(param);
+  call->body(call->arg);
+  return 0;
+}
+
+// True when the suspended worker is inside a marked stretch, or gave up.
+bool worker_may_be_left() { return g_in_stretch.load() != 0 || g_gave_up.load() != 0; }
+
+}  // namespace
+
+bool plat_watchdog_arm(long long soft_at_ms, long long hard_at_ms, plat_alarm_fn on_soft) {
+  if (!watchdog_thread_running()) return false;
+  g_soft_at.store(soft_at_ms);
+  g_hard_at.store(hard_at_ms);
+  g_on_soft.store(on_soft);
+  g_hard_passed.store(0);
+  g_armed.store(1);
+  SetEvent(g_wake_watchdog);
+  return true;
+}
+
+void plat_watchdog_disarm() {
+  g_armed.store(0);
+  // A tick that read `g_armed` before the store may still be running; the
+  // caller's `on_soft` only stores a flag, which it clears when it arms again.
+  if (g_wake_watchdog != nullptr) SetEvent(g_wake_watchdog);
+}
+
+bool plat_run_cuttable(void (*body)(void *), void *arg) {
+  cuttable_call call{body, arg};
+  g_in_stretch.store(0);
+  g_gave_up.store(0);
+  DWORD worker_id = 0;
+  const HANDLE worker = CreateThread(nullptr, WORKER_STACK_BYTES, worker_main, &call,
+                                     STACK_SIZE_PARAM_IS_A_RESERVATION, &worker_id);
+  if (worker == nullptr) {
+    // No thread to cut: the body runs here, within the caller's own checks.
+    body(arg);
+    return true;
+  }
+  g_worker_id.store(worker_id);
+  const HANDLE waits[2] = {worker, g_wake_waiter != nullptr ? g_wake_waiter : worker};
+  for (;;) {
+    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    if (woke == WAIT_OBJECT_0) break;  // the body returned
+    if (SuspendThread(worker) == static_cast<DWORD>(-1)) continue;
+    if (worker_may_be_left()) {
+      g_worker_id.store(0);
+      plat_watchdog_disarm();
+      CloseHandle(worker);  // the thread stays suspended until the process ends
+      return false;
+    }
+    ResumeThread(worker);
+  }
+  g_worker_id.store(0);
+  CloseHandle(worker);
+  return true;
+}
+
+void plat_cut_begin() {
+  g_in_stretch.store(1);
+  if (g_hard_passed.load() != 0 && GetCurrentThreadId() == g_worker_id.load()) {
+    // Past the hard deadline already: hand over to the waiting thread and
+    // stop here for good.
+    g_gave_up.store(1);
+    SetEvent(g_wake_waiter);
+    SuspendThread(GetCurrentThread());
+  }
+}
+
+void plat_cut_end() { g_in_stretch.store(0); }
+
+void plat_exit_now(int status) {
+  std::fflush(stdout);
+  // No exit handler and no DLL detach: they could wait for a lock that the
+  // abandoned worker holds.
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+  ExitProcess(static_cast<UINT>(status));  // not reached: TerminateProcess ends this thread too
 }
 
 // ---------------------------------------------------------------------------
