@@ -1,9 +1,10 @@
 # The two commands a newcomer needs: `make demo` and `make test`.
 BUILD := build
 TEST_BUILD := build-test
+WIN_BUILD := build-win
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build demo test bench
+.PHONY: all build windows demo test bench
 
 all: build
 
@@ -11,17 +12,24 @@ build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j$(JOBS)
 
+# The Windows executable, cross-built: $(WIN_BUILD)/plugin_sqlite.exe.
+windows:
+	cmake --toolchain cmake/mingw-w64-x86_64.cmake -S . -B $(WIN_BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WIN_BUILD) -j$(JOBS) --target plugin_sqlite
+
 demo:
 	bash scripts/install-deps.sh demo
 	$(MAKE) build
 	bash devhost/demo.sh
 
-# Every test runs against the sanitizer build.
+# Every Linux test runs against the sanitizer build; then the Windows build's
+# tests run under Wine.
 test:
 	bash scripts/install-deps.sh test
 	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Asan
 	cmake --build $(TEST_BUILD) -j$(JOBS)
 	ctest --test-dir $(TEST_BUILD) --output-on-failure -j$(JOBS)
+	JOBS=$(JOBS) bash scripts/test-windows.sh $(WIN_BUILD)
 
 # Whole-process timings against named peers; not part of the tests.
 bench: build

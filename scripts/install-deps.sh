@@ -12,6 +12,9 @@ purpose="${1:-test}"
 # ogr2ogr writes a GeoPackage for the tests.
 packages=(g++ cmake make sqlite3)
 [ "$purpose" = test ] && packages+=(libgtest-dev chromium gdal-bin)
+# The Windows build and its tests: the mingw-w64 cross compiler, GoogleTest's
+# sources to compile with it, and Wine to run the result.
+[ "$purpose" = test ] && packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64)
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 
