@@ -338,10 +338,7 @@ TEST(DbsGuard, ListsExactlyThePathsTheSchemaActionAccepts) {
 
 TEST(DbsGuard, PathsMustFitTheDbFieldOnceUrlEncoded) {
   scratch_dir root;
-  if (under_wine()) {
-    GTEST_SKIP() << "Wine's GetFinalPathNameByHandleW fails for paths over 260 characters, "
-                    "so the guard refuses them; a real Windows machine runs this test";
-  }
+  SKIP_LONG_REAL_PATHS_UNDER_WINE();
   const std::string dir = root.at(std::string(120, 'd') + "/" + std::string(120, 'e'));
   make_dirs(dir);
   // Letters and "." stay as they are in the URL, each separator takes three

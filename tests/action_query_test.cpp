@@ -139,17 +139,10 @@ TEST_F(QueryAction, RequestStatementIsHeldToTheLimits) {
 }
 
 TEST_F(QueryAction, OpenFailureCarriesTheLibrarysText) {
-  if (under_wine()) {
-    GTEST_SKIP() << "Wine's GetFinalPathNameByHandleW fails for paths over 260 characters, "
-                    "so the guard refuses the path before the open; a real Windows machine "
-                    "runs this test";
-  }
+  SKIP_LONG_REAL_PATHS_UNDER_WINE();
   // A real location longer than SQLite's path limit passes every check of
   // ours and fails in the open.
-  std::string deep = root.at("d");
-  for (int i = 0; i < 6; ++i) deep += path_separator() + std::string(100, 'd');
-  make_dirs(deep);
-  write_file(deep + path_separator() + "x.db", read_file(db));
+  const std::string deep = root.deep_database(read_file(db));
   EXPECT_EQ(root.run("action=query&db=x.db&sql=SELECT%201", {"HOME=" + deep}),
             error_doc("open_failed", "cannot open database (unable to open database file)"));
 }

@@ -143,16 +143,8 @@ TEST_F(SchemaAction, RefusalsComeInTheirOrder) {
 }
 
 TEST_F(SchemaAction, RealLocationLongerThanTheLibraryTakesFailsInTheOpen) {
-  if (under_wine()) {
-    GTEST_SKIP() << "Wine's GetFinalPathNameByHandleW fails for paths over 260 characters, "
-                    "so the guard refuses the path before the open; a real Windows machine "
-                    "runs this test";
-  }
-  std::string deep = root.at("d");
-  for (int i = 0; i < 6; ++i) deep += path_separator() + std::string(100, 'd');
-  make_dirs(deep);
-  write_file(deep + path_separator() + "x.db", "");
-  EXPECT_EQ(root.run("action=schema&db=x.db", {"HOME=" + deep}),
+  SKIP_LONG_REAL_PATHS_UNDER_WINE();
+  EXPECT_EQ(root.run("action=schema&db=x.db", {"HOME=" + root.deep_database("")}),
             error_doc("open_failed", "cannot open database (unable to open database file)"));
 }
 

@@ -56,6 +56,17 @@ class db_root {
     return r.out;
   }
 
+  /// Writes `bytes` as "x.db" six folders of 100 letters deep inside the
+  /// root, where its real location is longer than SQLite takes for a
+  /// path; returns the folder that holds it.
+  std::string deep_database(const std::string &bytes) const {
+    std::string deep = at("d");
+    for (int i = 0; i < 6; ++i) deep += path_separator() + std::string(100, 'd');
+    make_dirs(deep);
+    write_file(deep + path_separator() + "x.db", bytes);
+    return deep;
+  }
+
   std::string query(const std::string &db, const std::string &sql) const {
     return run("action=query&db=" + uri_component(db) + "&sql=" + uri_component(sql));
   }

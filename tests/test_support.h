@@ -87,6 +87,17 @@ std::set<std::string> list_names(const std::string &path);
     }                                                                                         \
   } while (0)
 
+/// Skips a test that needs the real location of a path over 260
+/// characters, which Wine cannot give.
+#define SKIP_LONG_REAL_PATHS_UNDER_WINE()                                                   \
+  do {                                                                                      \
+    if (under_wine()) {                                                                     \
+      GTEST_SKIP() << "Wine's GetFinalPathNameByHandleW fails for paths over 260 "          \
+                      "characters, so the guard refuses them; a real Windows machine runs " \
+                      "this test";                                                          \
+    }                                                                                       \
+  } while (0)
+
 /// The current working directory, and a change of it.
 std::string current_dir();
 void change_dir(const std::string &path);
