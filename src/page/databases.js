@@ -1,0 +1,50 @@
+// The database list: the select, the count pill and the roots line.
+
+function option(value, label) {
+  var element = document.createElement('option');
+  element.value = value;
+  element.textContent = label;
+  return element;
+}
+
+function labels(roots) {
+  return roots.map(function(root) { return text(root.label); }).join(', ');
+}
+
+function rootsText(roots) {
+  var present = roots.filter(function(root) { return root.exists === true; });
+  if (!present.length) return 'no allowlisted root exists on this node';
+  var cut = present.filter(function(root) { return root.truncated === true; });
+  var line = 'roots: ' + labels(present);
+  if (cut.length) line += DOT + 'scan cap reached in ' + labels(cut);
+  return line;
+}
+
+function showDbs(answer) {
+  empty(dbsel);
+  if (!answer || answer.ok !== true) {
+    err((answer && answer.error) || 'failed to list databases');
+    return;
+  }
+  var list = answer.dbs || [];
+  dbcount.textContent = plural(list.length, 'database');
+  rootline.textContent = rootsText(answer.roots || []);
+  if (!list.length) {
+    dbsel.appendChild(option('', 'No .db / .sqlite files found'));
+    placeholder(tables, 'No database selected.');
+    return;
+  }
+  dbsel.appendChild(option('', 'Choose a database (' + list.length + ')'));
+  list.forEach(function(
+      db) { dbsel.appendChild(option(text(db.path), text(db.path) + DOT + bytes(db.bytes))); });
+  // A value that no option holds leaves no option selected.
+  if (currentDb) dbsel.value = currentDb;
+  if (!dbsel.value && list.length === 1) {
+    dbsel.value = text(list[0].path);
+    selectDb(text(list[0].path));
+  }
+}
+
+function loadDbs() {
+  api('dbs').then(showDbs).catch(function(error) { err('Error: ' + failureText(error)); });
+}

@@ -1,0 +1,57 @@
+// The tables panel of the chosen database; a table button runs SELECT * on
+// that table.
+
+function quotedName(name) { return '"' + text(name).replace(/"/g, '""') + '"'; }
+
+function chooseTable(button, name) {
+  tables.querySelectorAll('button').forEach(function(other) { other.classList.remove('on'); });
+  button.classList.add('on');
+  sqlBox.value = 'SELECT * FROM ' + quotedName(name) + ' LIMIT 100;';
+  runQuery();
+}
+
+function tableButton(table) {
+  var button = make('button', 'titem');
+  button.type = 'button';
+  button.appendChild(document.createTextNode(text(table.name)));
+  var rows = table.rows === null || table.rows === undefined ? '?' : table.rows;
+  button.appendChild(make('span', 'n', '  ' + rows + (table.type === 'view' ? ' view' : '')));
+  button.title = (table.columns || [])
+                     .map(function(column) { return text(column.name) + ' ' + text(column.type); })
+                     .join('\n');
+  button.addEventListener('click', function() { chooseTable(button, table.name); });
+  return button;
+}
+
+function showSchema(path, answer) {
+  empty(tables);
+  if (!answer || answer.ok !== true) {
+    var message = (answer && answer.error) || 'error';
+    if (answer && answer.detail) message += ': ' + answer.detail;
+    tables.appendChild(make('div', 'err', message));
+    return;
+  }
+  var list = answer.tables || [];
+  dbhint.textContent = path + DOT + plural(list.length, 'table') + DOT + 'read-only';
+  if (!list.length) {
+    placeholder(tables, 'No tables.');
+    return;
+  }
+  list.forEach(function(table) { tables.appendChild(tableButton(table)); });
+}
+
+function selectDb(path) {
+  currentDb = path;
+  empty(tables);
+  if (!path) {
+    placeholder(tables, 'Select a database.');
+    return;
+  }
+  placeholder(tables, 'Loading schema...');
+  api('schema', 'db=' + encodeURIComponent(path))
+      .then(function(answer) { showSchema(path, answer); })
+      .catch(function(error) {
+        empty(tables);
+        tables.appendChild(make('div', 'err', 'Error: ' + failureText(error)));
+      });
+}
