@@ -20,10 +20,23 @@ function rootsText(roots) {
   return line;
 }
 
+// A dbs answer the page can show: every entry named by a path; the lists
+// themselves may be missing (none found).
+function isDbList(answer) {
+  return (answer.dbs === undefined ||
+          isListOf(
+              answer.dbs, function(db) { return isRecord(db) && typeof db.path === 'string'; })) &&
+      (answer.roots === undefined || isListOf(answer.roots, isRecord));
+}
+
 function showDbs(answer) {
   empty(dbsel);
-  if (!answer || answer.ok !== true) {
-    err((answer && answer.error) || 'failed to list databases');
+  if (!isEnvelope(answer) || (answer.ok === true && !isDbList(answer))) {
+    err('Error: the answer is not a database list');
+    return;
+  }
+  if (answer.ok !== true) {
+    err(errorOf(answer, 'failed to list databases'));
     return;
   }
   var list = answer.dbs || [];
@@ -36,15 +49,15 @@ function showDbs(answer) {
   }
   dbsel.appendChild(option('', 'Choose a database (' + list.length + ')'));
   list.forEach(function(
-      db) { dbsel.appendChild(option(text(db.path), text(db.path) + DOT + bytes(db.bytes))); });
+      db) { dbsel.appendChild(option(db.path, db.path + DOT + bytes(db.bytes))); });
   // A value that no option holds leaves no option selected.
   if (currentDb) dbsel.value = currentDb;
   if (!dbsel.value && list.length === 1) {
-    dbsel.value = text(list[0].path);
-    selectDb(text(list[0].path));
+    dbsel.value = list[0].path;
+    selectDb(list[0].path);
   }
 }
 
 function loadDbs() {
-  api('dbs').then(showDbs).catch(function(error) { err('Error: ' + failureText(error)); });
+  api('dbs').then(showDbs, function(error) { err('Error: ' + failureText(error)); });
 }
