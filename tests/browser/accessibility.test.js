@@ -102,6 +102,47 @@ describe('Explorer accessibility', {timeout: 240000}, () => {
     assert.equal(await page.getByRole('status').textContent(), await page.textContent('#qmeta'));
   });
 
+  // axe-core leaves the outlines of controls alone; these are measured here
+  // as the browser paints them: the border over the control's own fill,
+  // against that fill and against what lies around the control.
+  test('form controls and secondary buttons have outlines of at least 3:1, in both themes', async () => {
+    const page = await explorer('light', 1280);
+    for (const theme of THEMES) {
+      await page.evaluate((t) => document.documentElement.setAttribute('data-theme', t), theme);
+      const ratios = await page.evaluate(() => {
+        const rgba = (text) => {
+          const [r, g, b, a] = text.match(/[\d.]+/g).map(Number);
+          return [r, g, b, a === undefined ? 1 : a];
+        };
+        const over = (top, below) => [0, 1, 2].map((i) => top[i] * top[3] + below[i] * (1 - top[3])).concat(1);
+        const around = (element) => {
+          const layers = [];
+          for (let e = element; e; e = e.parentElement) layers.push(rgba(getComputedStyle(e).backgroundColor));
+          return layers.reverse().reduce((below, top) => over(top, below), [255, 255, 255, 1]);
+        };
+        const luminance = (c) => {
+          const [r, g, b] = c.slice(0, 3).map((v) => {
+            v /= 255;
+            return v <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4;
+          });
+          return 0.2126 * r + 0.7152 * g + 0.0722 * b;
+        };
+        const contrast = (x, y) => {
+          const [hi, lo] = [luminance(x), luminance(y)].sort((p, q) => q - p);
+          return (hi + 0.05) / (lo + 0.05);
+        };
+        return ['#dbsel', '#sql', '#reloadbtn', '#csvbtn', '#jsonbtn', '#themebtn'].map((id) => {
+          const control = document.querySelector(id);
+          const outside = around(control.parentElement);
+          const inside = over(rgba(getComputedStyle(control).backgroundColor), outside);
+          const border = over(rgba(getComputedStyle(control).borderTopColor), inside);
+          return [id, Math.min(contrast(border, inside), contrast(border, outside))];
+        });
+      });
+      for (const [id, ratio] of ratios) assert.ok(ratio >= 3, `${theme} ${id}: ${ratio.toFixed(2)}:1`);
+    }
+  });
+
   test('the Theme button says which theme is on, whoever set it', async () => {
     const page = await explorer('light', 1280);
     const label = () => page.textContent('#themebtn');
