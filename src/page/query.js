@@ -66,8 +66,7 @@ function runQuery() {
     return;
   }
   if (runningQuery && runningQuery.db === currentDb && runningQuery.sql === sql) return;
-  var mine = {db: currentDb, sql: sql};
-  runningQuery = mine;
+  runningQuery = {db: currentDb, sql: sql};
   runbtn.disabled = true;
   announce('');
   qmeta.textContent = 'Running...';
