@@ -7,8 +7,6 @@
 'use strict';
 
 const assert = require('node:assert/strict');
-const fs = require('node:fs');
-const path = require('node:path');
 const {after, before, describe, test} = require('node:test');
 const h = require('./helpers');
 
@@ -24,31 +22,22 @@ const WIDTHS = [1280, 375];
 const THEMES = ['light', 'dark'];
 
 describe('Explorer accessibility', {timeout: 240000}, () => {
-  let dir;
-  let host;
-  let browser;
+  let fixture;
 
   before(async () => {
-    dir = h.tempDir('sqlite-a11y-');
-    h.makeDb(path.join(dir, 'root', 'shop.db'), FIXTURE_SQL);
-    fs.mkdirSync(path.join(dir, 'home'));
-    host = await h.startDevHost({SQLITE_ALLOWED_ROOT: path.join(dir, 'root'), HOME: path.join(dir, 'home')});
-    browser = await h.launchBrowser();
+    fixture = await h.startExplorerFixture('sqlite-a11y-', {'shop.db': FIXTURE_SQL});
   });
 
   after(async () => {
-    if (browser) await browser.close();
-    if (host) await host.stop();
-    if (host) h.assertCleanRuns(host);
-    fs.rmSync(dir, {recursive: true, force: true});
+    if (fixture) await fixture.stop();
   });
 
   /// The Explorer in `theme` at `width`, its tables listed.
   async function explorer(theme, width) {
-    const page = await h.freshPage(browser.context, host.url);
+    const page = await h.freshPage(fixture.browser.context, fixture.host.url);
     await page.setViewportSize({width: width, height: 900});
     await page.evaluate((t) => localStorage.setItem('sqlite_theme', t), theme);
-    await h.openExplorer(page, host.url + '/plugin_sqlite');
+    await h.openExplorer(page, fixture.host.url + '/plugin_sqlite');
     await page.waitForSelector('#tables .titem');
     await page.waitForSelector('#infocard:not([style*="none"])');
     return page;

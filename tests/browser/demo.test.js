@@ -12,6 +12,7 @@ const {after, before, describe, test} = require('node:test');
 const h = require('./helpers');
 
 const START_MS = 15000;
+const DEMO_SCRIPT = path.join(h.REPO, 'devhost', 'demo.sh');
 
 describe('make demo', {timeout: 120000}, () => {
   let dir;
@@ -26,46 +27,22 @@ describe('make demo', {timeout: 120000}, () => {
     fs.rmSync(dir, {recursive: true, force: true});
   });
 
-  /// Runs devhost/demo.sh on `port` with `env` added. Resolves, once it
-  /// serves, to {lines, url, stop()}; or, when it ends first, to {lines,
-  /// status}.
-  function runDemo(port, env) {
-    const child = childProcess.spawn('bash', [path.join(h.REPO, 'devhost', 'demo.sh')], {
-      env: {PATH: process.env.PATH, PLUGIN_SQLITE_BIN: h.BIN, DEMO_DIR: demoDir, DEVHOST_PORT: String(port), ...env},
-      stdio: ['ignore', 'pipe', 'pipe'],
-    });
-    let output = '';
-    child.stdout.on('data', (chunk) => {
-      output += chunk;
-    });
-    child.stderr.on('data', (chunk) => {
-      output += chunk;
-    });
-    const lines = () => output.split('\n').filter(Boolean);
-    return new Promise((resolve, reject) => {
-      const timer = setTimeout(() => {
-        child.kill('SIGKILL');
-        reject(new Error('the demo neither served nor ended:\n' + output));
-      }, START_MS);
-      child.on('exit', (status) => {
-        clearTimeout(timer);
-        resolve({lines: lines(), status: status});  // no effect once it served
-      });
-      child.stdout.on('data', () => {
-        const serving = /listening on (http:\/\/127\.0\.0\.1:\d+)\//.exec(output);
-        if (!serving) return;
-        clearTimeout(timer);
-        resolve({
-          lines: lines(),
-          url: serving[1],
-          stop: () => new Promise((done) => {
-            if (child.exitCode !== null || child.signalCode !== null) return done();
-            child.once('exit', done);
-            child.kill('SIGTERM');
-          }),
-        });
-      });
-    });
+  function demoEnv(port, env) {
+    return {PATH: process.env.PATH, PLUGIN_SQLITE_BIN: h.BIN, DEMO_DIR: demoDir, DEVHOST_PORT: String(port), ...env};
+  }
+
+  /// Runs devhost/demo.sh on a free port with `env` added. Resolves, once
+  /// it serves, to {lines, url, stop()}.
+  async function runDemo(env) {
+    const demo = await h.serve('bash', [DEMO_SCRIPT], demoEnv(0, env));
+    return {...demo, lines: demo.log().split('\n').filter(Boolean)};
+  }
+
+  /// Runs devhost/demo.sh on `port`, which is expected to be taken: its
+  /// {status, lines} once it has ended.
+  function runDemoOnBusyPort(port) {
+    const run = childProcess.spawnSync('bash', [DEMO_SCRIPT], {env: demoEnv(port, {}), encoding: 'utf8', timeout: START_MS});
+    return {status: run.status, lines: (run.stdout + run.stderr).split('\n').filter(Boolean)};
   }
 
   // A file of our own in the demo folder tells whether the folder was
@@ -90,7 +67,7 @@ describe('make demo', {timeout: 120000}, () => {
        first: /^Explorer: (http:\/\/127\.0\.0\.1:\d+\/plugin_sqlite)\?pwd=<password> \(the node password gate is on\)$/},
     ];
     for (const c of cases) {
-      const demo = await runDemo(0, c.env);
+      const demo = await runDemo(c.env);
       try {
         const explorerUrl = c.first.exec(demo.lines[0]);
         assert.ok(explorerUrl, 'first line: ' + demo.lines[0]);
@@ -108,18 +85,18 @@ describe('make demo', {timeout: 120000}, () => {
   });
 
   test('a busy port is one line naming DEVHOST_PORT; a running demo keeps its folder', async () => {
-    const first = await runDemo(0, {});
+    const first = await runDemo({});
     try {
       markFolder();
       const port = Number(new URL(first.url).port);
 
-      const busy = await runDemo(port, {});
+      const busy = runDemoOnBusyPort(port);
       assert.notEqual(busy.status, 0);
       assert.equal(busy.lines.length, 1, busy.lines.join('\n'));
       assert.match(busy.lines[0], new RegExp(`port ${port} is busy.*DEVHOST_PORT=\\d+ make demo`));
       assert.ok(folderKept());
 
-      const second = await runDemo(0, {});
+      const second = await runDemo({});
       try {
         assert.ok(folderKept(), 'the second demo shares the folder as it is');
         assert.deepEqual(await listedDbs(first.url), ['more/notes.sqlite', 'shop.db']);
@@ -131,7 +108,7 @@ describe('make demo', {timeout: 120000}, () => {
       await first.stop();
     }
     // With no demo running, the next one makes the folder afresh.
-    const fresh = await runDemo(0, {});
+    const fresh = await runDemo({});
     await fresh.stop();
     assert.equal(folderKept(), false);
     assert.ok(fs.existsSync(path.join(demoDir, 'shop.db')));
