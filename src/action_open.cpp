@@ -48,6 +48,6 @@ sqlite3 *open_or_refuse(const char *path, budget_state *budget) {
     }
     return nullptr;
   }
-  restrict_statements(db);
+  guard_statements(db);
   return db;
 }

@@ -392,13 +392,13 @@ void watch_budget(sqlite3 *db, budget_state *budget) {
   sqlite3_busy_handler(db, wait_within_budget, budget);
 }
 
-void restrict_statements(sqlite3 *db) {
+void guard_statements(sqlite3 *db) {
   apply_limits(db);
   sqlite3_set_authorizer(db, authorizer_cb, nullptr);
 }
 
 void guard_connection(sqlite3 *db, budget_state *budget) {
-  restrict_statements(db);
+  guard_statements(db);
   budget->deadline = plat_ticks_ms() + BUDGET_MS;
   budget->aborted = 0;
   watch_budget(db, budget);

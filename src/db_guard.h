@@ -83,15 +83,13 @@ int progress_cb(void *state);
 /// `budget` must outlive the connection's last statement.
 void watch_budget(sqlite3 *db, budget_state *budget);
 
-/// Called after the probe, which must load a user's schema whatever its
-/// size: applies the limits on statements and values and installs
-/// authorizer_cb on `db`.
-void restrict_statements(sqlite3 *db);
+/// Called after the probe: applies the limits on statements and values and
+/// installs the authorizer.
+void guard_statements(sqlite3 *db);
 
-/// Called after the probe: applies the limits on statements and values,
-/// installs the authorizer and arms `budget` (deadline now + BUDGET_MS,
-/// progress_cb every PROGRESS_OPS steps) on `db`. `budget` must outlive
-/// the connection's last statement.
+/// Called after the probe: guard_statements, then arms `budget` (deadline
+/// now + BUDGET_MS) with watch_budget on `db`. `budget` must outlive the
+/// connection's last statement.
 void guard_connection(sqlite3 *db, budget_state *budget);
 
 /// Writes `name` as a double-quoted SQL identifier into `out` (IDENT_CAP

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "test_support.h"
 
 namespace {
@@ -397,6 +398,43 @@ TEST(DbsGuard, RelativeRootListsNoPathThatOpensAnotherFile) {
   EXPECT_TRUE(a.roots[0].exists);
   EXPECT_EQ(a.roots[0].scanned, 1);
   EXPECT_EQ(a.paths, std::vector<std::string>{base.at("home/rel/x.db")});
+}
+
+}  // namespace
+
+namespace {
+
+// The real location of a fresh scratch directory, so that expected paths
+// match what the walk builds.
+std::string real_path_of(const scratch_dir &dir) {
+  char real[4096];
+  return plat_realpath(real, dir.path().c_str(), sizeof real) ? real : dir.path();
+}
+
+TEST(DbsLinks, FollowedOnlyInsideTheRootAndNeverRoundALoop) {
+  scratch_dir root_dir, outside_dir;
+  const std::string root = real_path_of(root_dir);
+  make_files(outside_dir.path(), "outside", 3, ".db");
+  const std::string sep(1, path_separator());
+  make_dirs(root + sep + "in");
+  touch(root + native_path("/in/a.db"));
+  const std::string fs_root = sep == "/" ? "/" : root.substr(0, 3);
+  const struct {
+    std::string target, link;
+  } links[] = {
+      {outside_dir.path(), root + sep + "out"},   // a folder outside: only its own entry counts
+      {fs_root, root + sep + "slash"},            // the whole file system: likewise
+      {root + sep + "in", root + sep + "again"},  // a folder inside: walked under this name too
+      // back to a folder being listed: not walked
+      {root + sep + "in", root + native_path("/in/loop")},
+  };
+  for (const auto &l : links) MAKE_SYMLINK_OR_SKIP(l.target, l.link);
+
+  const dbs_answer a = run_dbs({"SQLITE_ALLOWED_ROOT=" + root});
+  EXPECT_EQ(sorted(a.paths),
+            sorted({root + native_path("/again/a.db"), root + native_path("/in/a.db")}));
+  // Level 0: in, out, slash, again; in/ and again/: a.db and loop each.
+  EXPECT_EQ(a.scanned, 8) << a.body;
 }
 
 }  // namespace
