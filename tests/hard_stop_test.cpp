@@ -85,10 +85,12 @@ TEST_F(HardStop, QueryAnswersWithinTheBudgetWithTheRowsWritten) {
 }
 
 TEST_F(HardStop, SchemaClosesItsDocumentWhenAViewCountOutlivesTheBudget) {
-  // Six stuck calls in one view; the table after it is never reached.
-  const std::string slow = root.make(
-      "slow.db", "CREATE TABLE a(x); CREATE VIEW b AS " +
-                     repeated("SELECT " + STUCK_CALL, 6, " UNION ALL ") + "; CREATE TABLE c(y);");
+  // Six stuck calls in one view, each in a condition that its count must
+  // evaluate; the table after it is never reached.
+  const std::string slow =
+      root.make("slow.db", "CREATE TABLE a(x); CREATE VIEW b AS " +
+                               repeated("SELECT 1 WHERE " + STUCK_CALL, 6, " UNION ALL ") +
+                               "; CREATE TABLE c(y);");
   const run_result r = run_bounded("action=schema&db=" + uri_component(slow));
   const std::string head = JSON_HEAD +
                            "{\"ok\":true,\"action\":\"schema\",\"readonly\":true,\"db\":\"" +
