@@ -94,9 +94,8 @@ TEST_F(HardStop, QueryAnswersWithinTheBudgetWithTheRowsWritten) {
 }
 
 TEST_F(HardStop, SchemaClosesItsDocumentWhenAViewCountOutlivesTheBudget) {
-  // Six stuck calls in one view; the table after it is never reached. The
-  // calls stand in WHERE clauses: SQLite counts the rows of a UNION ALL of
-  // plain SELECTs without computing their columns.
+  // Six stuck calls in one view, each in a condition that its count must
+  // evaluate; the table after it is never reached.
   const std::string slow =
       root.make("slow.db", "CREATE TABLE a(x); CREATE VIEW b AS " +
                                repeated("SELECT 1 WHERE " + STUCK_CALL, 6, " UNION ALL ") +
