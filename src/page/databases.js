@@ -35,11 +35,12 @@ function showDbs(answer) {
     return;
   }
   dbsel.appendChild(option('', 'Choose a database (' + list.length + ')'));
-  list.forEach(function(
-      db) { dbsel.appendChild(option(text(db.path), text(db.path) + DOT + bytes(db.bytes))); });
+  list = addDbOptions(list);
   // A value that no option holds leaves no option selected.
   if (currentDb) dbsel.value = currentDb;
-  if (!dbsel.value && list.length === 1) {
+  var restoring = restoringDb;
+  restoringDb = '';
+  if (!dbsel.value && list.length === 1 && !restoring) {
     dbsel.value = text(list[0].path);
     selectDb(text(list[0].path));
   }

@@ -40,14 +40,8 @@ function runQuery() {
     err('Type a statement.');
     return;
   }
-  runbtn.disabled = true;
-  qmeta.textContent = 'Running...';
   sortCol = -1;
   sortDir = 1;
-  apiPost('query', 'db=' + encodeURIComponent(currentDb), 'sql=' + encodeURIComponent(sql))
-      .then(showAnswer, function(error) {
-        runbtn.disabled = false;
-        qmeta.textContent = '';
-        err('Request failed: ' + failureText(error));
-      });
+  showPage(viewForStatement(sql), 0);
+  rememberRun(view);
 }

@@ -1,0 +1,184 @@
+// Paging: every page of a result is one more bounded query. A SELECT, WITH
+// or VALUES statement pages as a subquery with LIMIT/OFFSET; a table opened
+// from the tables panel pages by rowid (keyset), so late pages cost what
+// early ones do; any other statement runs as typed, in one answer.
+
+var MAX_PAGE_ROWS = 500;       // the query action's row cap
+var TABLE_PAGE_ROWS = 100;     // the LIMIT of a table's own statement
+var ROWID_NAMES = ['rowid', '_rowid_', 'oid'];
+
+// The result the grid pages through: null until a statement runs.
+//   kind      'table', 'wrapped' or 'plain'
+//   text      the statement box text that made it
+//   table     the table entry of the schema answer (kind 'table')
+//   filters   column name -> typed filter text (kind 'table')
+//   key       the rowid name used for keyset paging, or '' for OFFSET
+//   body      the typed statement without its semicolon (kind 'wrapped')
+//   size      rows per page
+//   sort      {index, dir} when the database sorts, else null
+//   page      index of the page on screen; starts[p]: key before page p
+//   more      true when rows follow the page on screen
+var view = null;
+var pager = byId('pager');
+var rangeText = byId('range');
+var prevbtn = byId('prevbtn');
+var nextbtn = byId('nextbtn');
+var pageSeq = 0;  // the latest page request; older answers are dropped
+
+function rowidName(table) {
+  if (table.type === 'view') return '';
+  var taken = (table.columns || []).map(function(c) { return text(c.name).toLowerCase(); });
+  return ROWID_NAMES.find(function(name) { return taken.indexOf(name) < 0; }) || '';
+}
+
+function tableView(table, filters) {
+  return {kind: 'table', table: table, filters: filters || {}, key: rowidName(table),
+          size: TABLE_PAGE_ROWS, sort: null, page: 0, starts: [null], more: false,
+          text: tableStatement(table, filters || {})};
+}
+
+function viewForStatement(sql) {
+  if (view && view.kind === 'table' && view.text === sql) return tableView(view.table, view.filters);
+  var shape = sqlShape(sql);
+  return {kind: shape.wrappable ? 'wrapped' : 'plain', text: sql, body: shape.body,
+          size: MAX_PAGE_ROWS, sort: null, page: 0, starts: [null], more: false};
+}
+
+function isPaged(v) { return v !== null && v.kind !== 'plain'; }
+
+function orderClause(v) {
+  if (!v.sort) return '';
+  return ' ORDER BY ' + (v.sort.index + 1) + (v.sort.dir === 1 ? ' ASC' : ' DESC') + ' NULLS LAST';
+}
+
+// The page statement; with `keyed` the table's rowid is asked for as one
+// more column at the end, the key of the next page.
+function pageStatement(v, page, size) {
+  var limit = ' LIMIT ' + (size + 1);
+  if (v.kind === 'wrapped')
+    return 'SELECT * FROM (\n' + v.body + '\n)' + orderClause(v) + limit + ' OFFSET ' + page * size;
+  var where = filterConditions(v.table, v.filters);
+  if (v.key && !v.sort) {
+    if (v.starts[page] !== null) where.push(v.key + ' > ' + v.starts[page]);
+    return 'SELECT *, ' + v.key + ' FROM ' + quotedName(v.table.name) + whereClause(where) +
+           ' ORDER BY ' + v.key + limit;
+  }
+  return 'SELECT * FROM ' + quotedName(v.table.name) + whereClause(where) + orderClause(v) + limit +
+         ' OFFSET ' + page * size;
+}
+
+function isKeyed(v) { return v.kind === 'table' && v.key !== '' && !v.sort; }
+
+/// One page of `v` as an answer the grid can show: at most `size` rows,
+/// the key column taken off, `truncated` true when more rows follow.
+/// `more` and the next page's key are kept on `v`.
+function pageAnswer(v, page, size, answer) {
+  var rows = answer.rows || [];
+  var columns = answer.columns || [];
+  var more = rows.length > size || (answer.truncated === true && answer.aborted !== true);
+  rows = rows.slice(0, size);
+  if (isKeyed(v)) {
+    if (rows.length) v.starts[page + 1] = String(rows[rows.length - 1][columns.length - 1]);
+    columns = columns.slice(0, -1);
+    rows = rows.map(function(row) { return row.slice(0, columns.length); });
+  }
+  v.more = more;
+  var shown = Object.assign({}, answer);
+  shown.columns = columns;
+  shown.rows = rows;
+  shown.row_count = rows.length;
+  shown.truncated = more || answer.truncated === true;
+  if (answer.types) shown.types = answer.types.slice(0, columns.length);
+  return shown;
+}
+
+function requestPage(v, page, size) {
+  return apiPost('query', 'db=' + encodeURIComponent(currentDb),
+                 'sql=' + encodeURIComponent(pageStatement(v, page, size)));
+}
+
+// A table without a rowid (WITHOUT ROWID) refuses the keyed statement; it
+// pages by OFFSET instead.
+function fetchPage(v, page, size) {
+  return requestPage(v, page, size).then(function(answer) {
+    if (answer && answer.ok === false && isKeyed(v) && page === 0) {
+      v.key = '';
+      return requestPage(v, page, size);
+    }
+    return answer;
+  });
+}
+
+/// Runs the statement of `v` (a plain one as typed) and shows page `page`.
+function showPage(v, page) {
+  var seq = ++pageSeq;
+  view = v;
+  runbtn.disabled = true;
+  qmeta.textContent = 'Running...';
+  var request = isPaged(v) ? fetchPage(v, page, v.size) :
+                             apiPost('query', 'db=' + encodeURIComponent(currentDb),
+                                     'sql=' + encodeURIComponent(v.text));
+  request.then(function(answer) {
+    if (seq !== pageSeq) return;
+    v.page = page;
+    var paged = isPaged(v) && answer && answer.ok === true && !answer.error;
+    showAnswer(paged ? pageAnswer(v, page, v.size, answer) : answer);
+    if (paged && v.sort) qmeta.textContent += DOT + sortNote(v);
+    showPager();
+  }, function(error) {
+    if (seq !== pageSeq) return;
+    runbtn.disabled = false;
+    qmeta.textContent = '';
+    err('Request failed: ' + failureText(error));
+    showPager();
+  });
+}
+
+function sortNote(v) {
+  var column = (lastData.columns || [])[v.sort.index] || {};
+  return 'sorted by ' + text(column.name) + (v.sort.dir === 1 ? ' ascending' : ' descending') +
+         ' in the database';
+}
+
+function showPager() {
+  var rows = lastData && lastData.ok === true && !lastData.error ? (lastData.rows || []).length : 0;
+  var paged = isPaged(view) && rows > 0;
+  pager.hidden = !paged;
+  if (!paged) return;
+  var first = view.page * view.size + 1;
+  rangeText.textContent = 'rows ' + first + '-' + (first + rows - 1);
+  prevbtn.disabled = view.page === 0;
+  nextbtn.disabled = !view.more;
+}
+
+/// True when the grid holds the whole result, so that a sort on screen
+/// sorts all of it.
+function resultComplete() {
+  return !isPaged(view) || (view.page === 0 && !view.more && lastData && lastData.aborted !== true);
+}
+
+/// Sorts a result that is not all on screen in the database, first
+/// ascending then descending. Returns false when the grid holds the whole
+/// result and the page sorts it itself.
+function sortInDatabase(index) {
+  if (resultComplete()) return false;
+  var dir = view.sort && view.sort.index === index ? -view.sort.dir : 1;
+  view.sort = {index: index, dir: dir};
+  view.page = 0;
+  view.starts = [null];
+  sortCol = index;
+  sortDir = dir;
+  showPage(view, 0);
+  return true;
+}
+
+function nextPage() {
+  if (view && view.more) showPage(view, view.page + 1);
+}
+
+function previousPage() {
+  if (view && view.page > 0) showPage(view, view.page - 1);
+}
+
+prevbtn.addEventListener('click', previousPage);
+nextbtn.addEventListener('click', nextPage);

@@ -1,0 +1,57 @@
+// The detail panel between the statement and the results: one at a time of
+// a cell's value, a table's structure, a plan or the history.
+
+var panel = byId('panel');
+var panelTitle = byId('paneltitle');
+var panelBody = byId('panelbody');
+var panelOwner = '';  // which feature fills the panel now
+
+/// Empties the panel, titles it and shows it; returns its body.
+function openPanel(owner, title) {
+  panelOwner = owner;
+  panelTitle.textContent = title;
+  empty(panelBody);
+  panel.hidden = false;
+  panel.scrollIntoView({block: 'nearest'});
+  return panelBody;
+}
+
+function closePanel() {
+  panelOwner = '';
+  panel.hidden = true;
+  empty(panelBody);
+}
+
+/// A table of texts with a header row, for the panel.
+function textTable(headers, rows) {
+  var table = make('table', 'facts');
+  var headRow = make('tr');
+  headers.forEach(function(header) { headRow.appendChild(make('th', '', header)); });
+  var thead = make('thead');
+  thead.appendChild(headRow);
+  table.appendChild(thead);
+  var tbody = make('tbody');
+  rows.forEach(function(row) {
+    var tr = make('tr');
+    row.forEach(function(value) { tr.appendChild(make('td', '', text(value))); });
+    tbody.appendChild(tr);
+  });
+  table.appendChild(tbody);
+  return table;
+}
+
+/// Runs one statement on the chosen database for the page's own use;
+/// resolves to the answer's rows, rejects with the program's error text.
+function queryRows(sql) {
+  return apiPost('query', 'db=' + encodeURIComponent(currentDb), 'sql=' + encodeURIComponent(sql))
+      .then(function(answer) {
+        if (!answer || answer.ok !== true || answer.error) {
+          var message = (answer && answer.error) || 'error';
+          if (answer && answer.detail) message += ': ' + answer.detail;
+          throw new Error(message);
+        }
+        return answer.rows || [];
+      });
+}
+
+byId('panelclose').addEventListener('click', closePanel);
