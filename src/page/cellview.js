@@ -70,11 +70,12 @@ function hexRows(hex) {
 /// What the viewer shows for a cell: {kind, shown, copied}.
 function cellContent(value) {
   if (value === null || value === undefined) return {kind: 'NULL', shown: 'NULL', copied: ''};
-  if (typeof value === 'object') {
+  if (isBlob(value)) {
     var size = value.blob_bytes + (value.blob_bytes === 1 ? ' byte' : ' bytes');
     return {kind: 'blob, ' + size, shown: hexRows(text(value.hex)), copied: text(value.hex)};
   }
-  if (typeof value !== 'string') return {kind: 'number', shown: String(value), copied: String(value)};
+  if (isNumeric(value)) return {kind: 'number', shown: String(value), copied: String(value)};
+  if (typeof value !== 'string') return {kind: 'value', shown: stringifyExact(value), copied: stringifyExact(value)};
   var pretty = prettyJson(value);
   if (pretty !== null) return {kind: 'JSON text', shown: pretty, copied: value};
   return {kind: 'text, ' + plural(value.length, 'character'), shown: value, copied: value};

@@ -20,10 +20,23 @@ function rootsText(roots) {
   return line;
 }
 
+// A dbs answer the page can show: every entry named by a path; the lists
+// themselves may be missing (none found).
+function isDbList(answer) {
+  return (answer.dbs === undefined ||
+          isListOf(
+              answer.dbs, function(db) { return isRecord(db) && typeof db.path === 'string'; })) &&
+      (answer.roots === undefined || isListOf(answer.roots, isRecord));
+}
+
 function showDbs(answer) {
   empty(dbsel);
-  if (!answer || answer.ok !== true) {
-    err((answer && answer.error) || 'failed to list databases');
+  if (!isEnvelope(answer) || (answer.ok === true && !isDbList(answer))) {
+    err('Error: the answer is not a database list');
+    return;
+  }
+  if (answer.ok !== true) {
+    err(errorOf(answer, 'failed to list databases'));
     return;
   }
   var list = answer.dbs || [];
@@ -41,11 +54,11 @@ function showDbs(answer) {
   var restoring = restoringDb;
   restoringDb = '';
   if (!dbsel.value && list.length === 1 && !restoring) {
-    dbsel.value = text(list[0].path);
-    selectDb(text(list[0].path));
+    dbsel.value = list[0].path;
+    selectDb(list[0].path);
   }
 }
 
 function loadDbs() {
-  api('dbs').then(showDbs).catch(function(error) { err('Error: ' + failureText(error)); });
+  api('dbs').then(showDbs, function(error) { err('Error: ' + failureText(error)); });
 }

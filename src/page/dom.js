@@ -22,6 +22,7 @@ var cols = byId('cols');
 var reswrap = byId('reswrap');
 var infocard = byId('infocard');
 var info = byId('info');
+var alerts = byId('alerts');
 
 // Text-only helpers: content always goes in through textContent.
 
@@ -43,15 +44,24 @@ function placeholder(element, message) {
   element.appendChild(make('div', 'empty', message));
 }
 
-function err(message) {
-  empty(reswrap);
-  reswrap.appendChild(make('div', 'err', message));
+/// Reads `message` out at once to screen-reader users (the assertive live
+/// region); an empty message clears it, so that a repeated error is read
+/// again.
+function announce(message) { alerts.textContent = message; }
+
+/// Shows `message` as an error in `element` (emptied first) and announces it.
+function showError(element, message) {
+  empty(element);
+  element.appendChild(make('div', 'err', message));
+  announce(message);
 }
+
+function err(message) { showError(reswrap, message); }
 
 function plural(n, word) { return n + ' ' + word + (n === 1 ? '' : 's'); }
 
 function bytes(n) {
-  if (n === null || n === undefined) return '\u2014';
+  if (typeof n !== 'number') return '\u2014';
   var value = n;
   var unit = 0;
   while (value >= 1024 && unit < BYTE_UNITS.length - 1) {

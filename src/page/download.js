@@ -7,13 +7,6 @@ var dlprogress = byId('dlprogress');
 var dlstatus = byId('dlstatus');
 var download = null;  // the download under way: {cancelled}
 
-// A value as JSON text; integers beyond 2^53 keep their exact digits.
-function jsonValue(value) {
-  if (value === null || value === undefined) return 'null';
-  if (typeof value === 'bigint' || typeof value === 'number') return String(value);
-  return JSON.stringify(value);
-}
-
 // Object keys for the columns: a name that repeats gets ":2", ":3"...
 function columnKeys(columns) {
   var seen = {};
@@ -27,7 +20,7 @@ function columnKeys(columns) {
 function jsonFile(columns, rows) {
   var keys = columnKeys(columns).map(function(key) { return JSON.stringify(key) + ':'; });
   var lines = rows.map(function(row) {
-    return '{' + keys.map(function(key, i) { return key + jsonValue(row[i]); }).join(',') + '}';
+    return '{' + keys.map(function(key, i) { return key + stringifyExact(row[i] === undefined ? null : row[i]); }).join(',') + '}';
   });
   return '[\n' + lines.join(',\n') + '\n]\n';
 }
@@ -75,11 +68,11 @@ function finishDownload(message) {
 /// Fetches every page of `v` into `rows` from page `page` on; resolves to
 /// the columns, or to null once the download stops (the reason is shown).
 function fetchAll(job, v, page, rows) {
-  return fetchPage(v, page, MAX_PAGE_ROWS).then(function(answer) {
+  return fetchPage('download', v, page, MAX_PAGE_ROWS).then(function(answer) {
     if (job.cancelled) return null;
-    if (!answer || answer.ok !== true || answer.error) {
-      var message = (answer && answer.error) || 'error';
-      if (answer && answer.detail) message += ': ' + answer.detail;
+    if (!isPageResult(v, answer)) {
+      var message = !isEnvelope(answer) ? 'the answer is not a query result' :
+                    failedPartWay(answer) ? answer.error : withDetail(errorOf(answer, 'error'), answer);
       finishDownload('Download stopped: ' + message);
       return null;
     }

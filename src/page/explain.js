@@ -29,7 +29,7 @@ function showPlan() {
     return;
   }
   body.appendChild(make('div', 'empty', 'Loading...'));
-  queryRows(explainStatement(sql)).then(function(rows) {
+  queryRows('explain', explainStatement(sql)).then(function(rows) {
     if (panelOwner !== 'explain') return;
     empty(body);
     body.appendChild(make('pre', 'cellvalue', explainStatement(sql)));

@@ -1,9 +1,10 @@
-// Copy CSV and Copy JSON of the last answer, in the answer's order.
+// Copy CSV and Copy JSON of the last answer, in the answer's order, with
+// every value exactly as the answer carried it.
 
 function csvField(value) {
   if (value === null || value === undefined) return '';
-  if (typeof value === 'object') return 'blob:' + value.blob_bytes;
-  var field = String(value);
+  if (isBlob(value)) return 'blob:' + value.blob_bytes;
+  var field = typeof value === 'object' ? stringifyExact(value) : String(value);
   return /[",\r\n]/.test(field) ? '"' + field.replace(/"/g, '""') + '"' : field;
 }
 
@@ -14,7 +15,8 @@ function toCsv(answer) {
   return lines.join('\n');
 }
 
-function toJson(answer) { return JSON.stringify(answer.rows || [], null, 0); }
+// Compact, with every integer's digits as the answer carried them.
+function toJson(answer) { return stringifyExact(answer.rows || []); }
 
 function copyFallback(content) {
   var area = document.createElement('textarea');

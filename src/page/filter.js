@@ -69,7 +69,7 @@ function applyFilter(name, typed) {
 var filterFocus = '';  // the column whose box keeps the focus after a redraw
 
 function filterBox(name) {
-  var th = make('th', 'filter');
+  var td = make('td', 'filter');
   var input = make('input');
   input.type = 'search';
   input.value = text(view.filters[name]);
@@ -79,9 +79,12 @@ function filterBox(name) {
     if (event.key === 'Enter') applyFilter(name, input.value);
   });
   input.addEventListener('change', function() { applyFilter(name, input.value); });
-  th.appendChild(input);
-  if (filterFocus === name) setTimeout(function() { input.focus(); }, 0);
-  return th;
+  td.appendChild(input);
+  if (filterFocus === name) {
+    filterFocus = '';
+    setTimeout(function() { input.focus(); }, 0);
+  }
+  return td;
 }
 
 /// The row of filter boxes for a grid of a table's rows, or null when the

@@ -9,8 +9,11 @@ function foreignKeys(table) {
   var cacheKey = currentDb + '\n' + table.name;
   if (!foreignKeyCache[cacheKey]) {
     foreignKeyCache[cacheKey] =
-        queryRows('PRAGMA foreign_key_list(' + quotedName(table.name) + ')').then(groupForeignKeys,
-                                                                                function() { return []; });
+        queryRows('foreign keys ' + cacheKey, 'PRAGMA foreign_key_list(' + quotedName(table.name) + ')')
+            .then(groupForeignKeys, function() {
+              delete foreignKeyCache[cacheKey];
+              return [];
+            });
   }
   return foreignKeyCache[cacheKey];
 }
@@ -38,7 +41,7 @@ function primaryKeyNames(table) {
       .map(function(c) { return text(c.name); });
 }
 
-function exactFilter(value) { return '=' + (typeof value === 'object' ? '' : String(value)); }
+function exactFilter(value) { return '=' + String(value); }
 
 /// Opens the table that `group` references, filtered to the row that the
 /// values of `row` (in the grid's `columns`) point to.
@@ -82,7 +85,7 @@ function linkForeignKeys(grid, rows, columns) {
         group.from.forEach(function(from) {
           var index = columns.findIndex(function(c) { return text(c.name) === from; });
           var value = row[index];
-          if (index < 0 || value === null || value === undefined || typeof value === 'object') return;
+          if (index < 0 || value === null || value === undefined || isBlob(value)) return;
           linkCell(bodyRows[r].cells[index], group, row, columns);
         });
       });

@@ -1,4 +1,5 @@
-// The result grid: column chips, header cells that sort, rows as text.
+// The result grid: column chips, header cells that sort (buttons, so that
+// the keyboard reaches them, with the sort state in aria-sort), rows as text.
 
 function renderTable() {
   empty(reswrap);
@@ -14,22 +15,35 @@ function renderTable() {
   drawGrid(rows);
   // A filter that keeps nothing still shows its boxes, to change it.
   if (!rows.length) reswrap.appendChild(make('div', 'empty', '0 rows.'));
+  // A new result starts at its first row and first column.
+  reswrap.scrollTop = 0;
+  reswrap.scrollLeft = 0;
 }
+
+function isBlob(value) { return isRecord(value) && typeof value.blob_bytes === 'number'; }
 
 function cellValue(value) {
   if (value === null || value === undefined) return {text: 'NULL', className: 'null'};
-  if (typeof value === 'object')
-    return {text: '[blob ' + value.blob_bytes + ']', className: 'null'};
-  if (typeof value === 'number') return {text: String(value), className: 'num'};
+  if (isBlob(value)) return {text: '[blob ' + value.blob_bytes + ']', className: 'null'};
+  if (isNumeric(value)) return {text: String(value), className: 'num'};
+  if (typeof value === 'object') return {text: stringifyExact(value), className: ''};
   return {text: String(value), className: ''};
 }
 
 function headerCell(column, index) {
   var th = make('th');
-  th.appendChild(document.createTextNode(text(column.name)));
-  if (index === sortCol) th.appendChild(make('span', 'dir', sortDir === 1 ? ' \u25b2' : ' \u25bc'));
+  th.scope = 'col';
   th.title = text(column.decl);
-  th.addEventListener('click', function() { sortBy(index); });
+  var button = make('button', 'sort', text(column.name));
+  button.type = 'button';
+  if (index === sortCol) {
+    th.setAttribute('aria-sort', sortDir === 1 ? 'ascending' : 'descending');
+    var arrow = make('span', 'dir', sortDir === 1 ? ' \u25b2' : ' \u25bc');
+    arrow.setAttribute('aria-hidden', 'true');
+    button.appendChild(arrow);
+  }
+  button.addEventListener('click', function() { sortBy(index); });
+  th.appendChild(button);
   return th;
 }
 
@@ -67,11 +81,12 @@ function drawGrid(rows) {
 function isMissing(value) { return value === null || value === undefined; }
 
 // Nulls go last in both directions; two nulls tie, so the stable sort
-// keeps them in their previous order.
+// keeps them in their previous order. Numbers compare by exact value, also
+// an integer read as a BigInt against a real.
 function compareCells(x, y, direction) {
   if (isMissing(x)) return isMissing(y) ? 0 : 1;
   if (isMissing(y)) return -1;
-  if (typeof x === 'number' && typeof y === 'number') return (x - y) * direction;
+  if (isNumeric(x) && isNumeric(y)) return compareNumeric(x, y) * direction;
   return String(x).localeCompare(String(y)) * direction;
 }
 
@@ -86,5 +101,10 @@ function sortBy(index) {
   var direction = sortDir;
   var sorted = shownRows.slice().sort(function(
       a, b) { return compareCells(a[index], b[index], direction); });
+  var hadFocus = reswrap.contains(document.activeElement);
   drawGrid(sorted);
+  // The sorted rows are read from the top; the column and the keyboard
+  // focus stay where they were.
+  reswrap.scrollTop = 0;
+  if (hadFocus) reswrap.querySelectorAll('th button')[index].focus();
 }

@@ -45,8 +45,8 @@ function markTable(table) {
 // table (filtered as it was) or a statement. A database that is gone shows
 // the program's error in the tables panel and the results area.
 function restoreView(fields, schema) {
-  if (!schema || schema.ok !== true) {
-    err(text(schema && schema.error) + (schema && schema.detail ? ': ' + schema.detail : ''));
+  if (!isEnvelope(schema) || schema.ok !== true) {
+    if (isEnvelope(schema)) err(withDetail(errorOf(schema, 'error'), schema));
     return;
   }
   var sql = fields.get('sql') || '';

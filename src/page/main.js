@@ -6,6 +6,7 @@ try {
 } catch (e) {
 }
 applyTheme(savedTheme ? savedTheme : systemTheme());
+followThemeChanges();
 
 dbsel.addEventListener('change', function() { selectDb(dbsel.value); });
 reloadbtn.addEventListener('click', function() {

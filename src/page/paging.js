@@ -23,7 +23,6 @@ var pager = byId('pager');
 var rangeText = byId('range');
 var prevbtn = byId('prevbtn');
 var nextbtn = byId('nextbtn');
-var pageSeq = 0;  // the latest page request; older answers are dropped
 
 function rowidName(table) {
   if (table.type === 'view') return '';
@@ -92,44 +91,43 @@ function pageAnswer(v, page, size, answer) {
   return shown;
 }
 
-function requestPage(v, page, size) {
-  return apiPost('query', 'db=' + encodeURIComponent(currentDb),
-                 'sql=' + encodeURIComponent(pageStatement(v, page, size)));
-}
-
 // A table without a rowid (WITHOUT ROWID) refuses the keyed statement; it
-// pages by OFFSET instead.
-function fetchPage(v, page, size) {
-  return requestPage(v, page, size).then(function(answer) {
-    if (answer && answer.ok === false && isKeyed(v) && page === 0) {
+// pages by OFFSET instead. `kind` names the request stream (see send).
+function fetchPage(kind, v, page, size) {
+  return postQuery(kind, pageStatement(v, page, size)).then(function(answer) {
+    if (isEnvelope(answer) && answer.ok === false && isKeyed(v) && page === 0) {
       v.key = '';
-      return requestPage(v, page, size);
+      return postQuery(kind, pageStatement(v, page, size));
     }
     return answer;
   });
 }
 
+function isPageResult(v, answer) {
+  return isPaged(v) && isEnvelope(answer) && answer.ok === true && isQueryResult(answer) &&
+         !failedPartWay(answer);
+}
+
 /// Runs the statement of `v` (a plain one as typed) and shows page `page`.
+/// It replaces any statement or page in flight.
 function showPage(v, page) {
-  var seq = ++pageSeq;
   view = v;
+  runningQuery = {db: currentDb, sql: v.text};
   runbtn.disabled = true;
+  announce('');
   qmeta.textContent = 'Running...';
-  var request = isPaged(v) ? fetchPage(v, page, v.size) :
-                             apiPost('query', 'db=' + encodeURIComponent(currentDb),
-                                     'sql=' + encodeURIComponent(v.text));
+  var request = isPaged(v) ? fetchPage('query', v, page, v.size) : postQuery('query', v.text);
   request.then(function(answer) {
-    if (seq !== pageSeq) return;
+    runningQuery = null;
     v.page = page;
-    var paged = isPaged(v) && answer && answer.ok === true && !answer.error;
+    var paged = isPageResult(v, answer);
     showAnswer(paged ? pageAnswer(v, page, v.size, answer) : answer);
     if (paged && v.sort) qmeta.textContent += DOT + sortNote(v);
     showPager();
   }, function(error) {
-    if (seq !== pageSeq) return;
+    runningQuery = null;
     runbtn.disabled = false;
-    qmeta.textContent = '';
-    err('Request failed: ' + failureText(error));
+    queryFailed('Request failed: ' + failureText(error));
     showPager();
   });
 }
@@ -141,7 +139,7 @@ function sortNote(v) {
 }
 
 function showPager() {
-  var rows = lastData && lastData.ok === true && !lastData.error ? (lastData.rows || []).length : 0;
+  var rows = lastData && lastData.ok === true && !failedPartWay(lastData) ? (lastData.rows || []).length : 0;
   var paged = isPaged(view) && rows > 0;
   pager.hidden = !paged;
   if (!paged) return;

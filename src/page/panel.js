@@ -40,18 +40,23 @@ function textTable(headers, rows) {
   return table;
 }
 
-/// Runs one statement on the chosen database for the page's own use;
-/// resolves to the answer's rows, rejects with the program's error text.
-function queryRows(sql) {
-  return apiPost('query', 'db=' + encodeURIComponent(currentDb), 'sql=' + encodeURIComponent(sql))
-      .then(function(answer) {
-        if (!answer || answer.ok !== true || answer.error) {
-          var message = (answer && answer.error) || 'error';
-          if (answer && answer.detail) message += ': ' + answer.detail;
-          throw new Error(message);
-        }
-        return answer.rows || [];
-      });
+/// Posts `sql` to the query action on the chosen database as a request of
+/// `kind`: a newer request of the same kind replaces it (see send).
+function postQuery(kind, sql) {
+  var headers = withPassword({'Content-Type': 'application/x-www-form-urlencoded'});
+  return send(kind, apiUrl('query', 'db=' + encodeURIComponent(currentDb)),
+              {method: 'POST', headers: headers, body: 'sql=' + encodeURIComponent(sql)});
+}
+
+/// Runs one statement for the page's own use; resolves to the answer's
+/// rows, rejects with the program's error text.
+function queryRows(kind, sql) {
+  return postQuery(kind, sql).then(function(answer) {
+    if (!isEnvelope(answer) || answer.ok !== true || !isQueryResult(answer))
+      throw new Error(isEnvelope(answer) ? withDetail(errorOf(answer, 'error'), answer) : 'error');
+    if (failedPartWay(answer)) throw new Error(answer.error);
+    return answer.rows || [];
+  });
 }
 
 byId('panelclose').addEventListener('click', closePanel);

@@ -12,7 +12,8 @@ function columnFacts(rows) {
 
 function indexColumns(index) {
   // index_info: seqno, cid, name (null for an expression)
-  return queryRows('PRAGMA index_info(' + quotedName(index[1]) + ')').then(function(rows) {
+  return queryRows('structure index ' + text(index[1]), 'PRAGMA index_info(' + quotedName(index[1]) + ')')
+      .then(function(rows) {
     return rows.map(function(r) { return r[2] === null ? '(expression)' : text(r[2]); }).join(', ');
   });
 }
@@ -39,7 +40,7 @@ function section(body, title, content) {
 }
 
 function createStatements(name) {
-  return queryRows('SELECT sql FROM sqlite_master WHERE tbl_name = ' + sqlString(name) +
+  return queryRows('structure create', 'SELECT sql FROM sqlite_master WHERE tbl_name = ' + sqlString(name) +
                    " AND sql IS NOT NULL ORDER BY type NOT IN ('table', 'view'), name");
 }
 
@@ -54,8 +55,9 @@ function showStructure() {
   body.appendChild(make('div', 'empty', 'Loading...'));
   var quoted = quotedName(table.name);
   Promise
-      .all([queryRows('PRAGMA table_info(' + quoted + ')'),
-            queryRows('PRAGMA index_list(' + quoted + ')').then(indexFacts), foreignKeys(table),
+      .all([queryRows('structure columns', 'PRAGMA table_info(' + quoted + ')'),
+            queryRows('structure indexes', 'PRAGMA index_list(' + quoted + ')').then(indexFacts),
+            foreignKeys(table),
             createStatements(text(table.name))])
       .then(function(parts) {
         if (panelOwner !== 'structure' || chosenTable !== table) return;

@@ -23,14 +23,25 @@ function tableButton(table) {
   return button;
 }
 
+// A schema answer the page can show: every entry a record; the list may
+// be missing (no tables).
+function isTableList(answer) {
+  return answer.tables === undefined || isListOf(answer.tables, function(table) {
+           return isRecord(table) &&
+               (table.columns === undefined || isListOf(table.columns, isRecord));
+         });
+}
+
 function showSchema(path, answer) {
-  empty(tables);
-  if (!answer || answer.ok !== true) {
-    var message = (answer && answer.error) || 'error';
-    if (answer && answer.detail) message += ': ' + answer.detail;
-    tables.appendChild(make('div', 'err', message));
+  if (!isEnvelope(answer) || (answer.ok === true && !isTableList(answer))) {
+    showError(tables, 'Error: the answer is not a table list');
     return;
   }
+  if (answer.ok !== true) {
+    showError(tables, withDetail(errorOf(answer, 'error'), answer));
+    return;
+  }
+  empty(tables);
   var list = answer.tables || [];
   schemaTables = list;
   dbhint.textContent = path + DOT + plural(list.length, 'table') + DOT + 'read-only';
@@ -48,18 +59,19 @@ function selectDb(path) {
   chosenTable = null;
   empty(tables);
   if (!path) {
+    abandonRequest('schema');
     placeholder(tables, 'Select a database.');
     return Promise.resolve(null);
   }
   placeholder(tables, 'Loading schema...');
   return api('schema', 'db=' + encodeURIComponent(path))
-      .then(function(answer) {
-        showSchema(path, answer);
-        return answer;
-      })
-      .catch(function(error) {
-        empty(tables);
-        tables.appendChild(make('div', 'err', 'Error: ' + failureText(error)));
-        return null;
-      });
+      .then(
+          function(answer) {
+            showSchema(path, answer);
+            return answer;
+          },
+          function(error) {
+            showError(tables, 'Error: ' + failureText(error));
+            return null;
+          });
 }

@@ -1,4 +1,6 @@
-// The Theme button: switches between the light and the dark palette.
+// The Theme button: switches between the light and the dark palette and
+// says which one is on, whoever set it (this button, the host page, the
+// theme bootstrap).
 
 function applyTheme(theme) {
   document.documentElement.setAttribute('data-theme', theme);
@@ -19,4 +21,19 @@ function systemTheme() {
 
 function toggleTheme() {
   applyTheme(document.documentElement.getAttribute('data-theme') === 'light' ? 'dark' : 'light');
+}
+
+/// The theme in effect: the root element's choice, or the system's when
+/// that choice is neither light nor dark.
+function themeInEffect() {
+  var theme = document.documentElement.getAttribute('data-theme');
+  return theme === 'light' || theme === 'dark' ? theme : systemTheme();
+}
+
+function showThemeName() { themebtn.textContent = 'Theme: ' + themeInEffect(); }
+
+function followThemeChanges() {
+  showThemeName();
+  new MutationObserver(showThemeName)
+      .observe(document.documentElement, {attributes: true, attributeFilter: ['data-theme']});
 }
