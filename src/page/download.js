@@ -122,5 +122,6 @@ byId('dljsonbtn').addEventListener('click', function() { startDownload('json'); 
 byId('dlcancel').addEventListener('click', function() {
   if (!download) return;
   download.cancelled = true;
+  abandonRequest('download');
   finishDownload('Download cancelled');
 });
