@@ -75,7 +75,8 @@ function cellContent(value) {
     return {kind: 'blob, ' + size, shown: hexRows(text(value.hex)), copied: text(value.hex)};
   }
   if (isNumeric(value)) return {kind: 'number', shown: String(value), copied: String(value)};
-  if (typeof value !== 'string') return {kind: 'value', shown: stringifyExact(value), copied: stringifyExact(value)};
+  if (typeof value !== 'string')
+    return {kind: 'value', shown: stringifyExact(value), copied: stringifyExact(value)};
   var pretty = prettyJson(value);
   if (pretty !== null) return {kind: 'JSON text', shown: pretty, copied: value};
   return {kind: 'text, ' + plural(value.length, 'character'), shown: value, copied: value};

@@ -17,7 +17,9 @@ function modifiedText(mtime) {
   return match ? match[1] + ' ' + match[2] + ' UTC' : text(mtime);
 }
 
-function dbLabel(db) { return text(db.path) + DOT + modifiedText(db.mtime) + DOT + bytes(db.bytes); }
+function dbLabel(db) {
+  return text(db.path) + DOT + modifiedText(db.mtime) + DOT + bytes(db.bytes);
+}
 
 function matchesDbFilter(db) {
   var wanted = dbfilter.value.toLowerCase();
@@ -30,9 +32,8 @@ function addDbOptions(list) {
   listedDbs = list.slice().sort(byPath);
   dbfilter.hidden = listedDbs.length < DB_FILTER_FROM;
   if (dbfilter.hidden) dbfilter.value = '';
-  listedDbs.filter(matchesDbFilter).forEach(function(db) {
-    dbsel.appendChild(option(text(db.path), dbLabel(db)));
-  });
+  listedDbs.filter(matchesDbFilter)
+      .forEach(function(db) { dbsel.appendChild(option(text(db.path), dbLabel(db))); });
   return listedDbs;
 }
 

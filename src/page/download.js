@@ -20,7 +20,11 @@ function columnKeys(columns) {
 function jsonFile(columns, rows) {
   var keys = columnKeys(columns).map(function(key) { return JSON.stringify(key) + ':'; });
   var lines = rows.map(function(row) {
-    return '{' + keys.map(function(key, i) { return key + stringifyExact(row[i] === undefined ? null : row[i]); }).join(',') + '}';
+    return '{' +
+        keys.map(function(
+                     key, i) { return key + stringifyExact(row[i] === undefined ? null : row[i]); })
+            .join(',') +
+        '}';
   });
   return '[\n' + lines.join(',\n') + '\n]\n';
 }
@@ -72,13 +76,15 @@ function fetchAll(job, v, page, rows) {
     if (job.cancelled) return null;
     if (!isPageResult(v, answer)) {
       var message = !isEnvelope(answer) ? 'the answer is not a query result' :
-                    failedPartWay(answer) ? answer.error : withDetail(errorOf(answer, 'error'), answer);
+          failedPartWay(answer)         ? answer.error :
+                                          withDetail(errorOf(answer, 'error'), answer);
       finishDownload('Download stopped: ' + message);
       return null;
     }
     var shown = pageAnswer(v, page, MAX_PAGE_ROWS, answer);
     if (answer.aborted === true) {
-      finishDownload('Download stopped: page ' + (page + 1) + ' reached the time budget; no file saved');
+      finishDownload(
+          'Download stopped: page ' + (page + 1) + ' reached the time budget; no file saved');
       return null;
     }
     Array.prototype.push.apply(rows, shown.rows);
@@ -97,24 +103,29 @@ function startDownload(format) {
   var v = Object.assign({}, view, {page: 0, starts: [null], more: false});
   var extension = format === 'csv' ? 'csv' : 'json';
   var write = function(columns, rows) {
-    saveFile(fileName(v, extension), format === 'csv' ? csvFile(columns, rows) : jsonFile(columns, rows),
-             format === 'csv' ? 'text/csv' : 'application/json');
+    saveFile(
+        fileName(v, extension), format === 'csv' ? csvFile(columns, rows) : jsonFile(columns, rows),
+        format === 'csv' ? 'text/csv' : 'application/json');
     finishDownload('Downloaded ' + plural(rows.length, 'row') + ' as ' + fileName(v, extension));
   };
   if (!isPaged(v)) {
     // A statement that runs as typed has one answer: the file holds it.
     write(lastData.columns || [], lastData.rows || []);
-    if (lastData.truncated === true) qmeta.textContent += DOT + 'this statement runs without paging';
+    if (lastData.truncated === true)
+      qmeta.textContent += DOT + 'this statement runs without paging';
     return;
   }
   dlbar.hidden = false;
   showProgress(0, expectedRows(v));
   var rows = [];
-  fetchAll(job, v, 0, rows).then(function(columns) {
-    if (columns && !job.cancelled) write(columns, rows);
-  }, function(error) {
-    if (!job.cancelled) finishDownload('Download failed: ' + failureText(error));
-  });
+  fetchAll(job, v, 0, rows)
+      .then(
+          function(columns) {
+            if (columns && !job.cancelled) write(columns, rows);
+          },
+          function(error) {
+            if (!job.cancelled) finishDownload('Download failed: ' + failureText(error));
+          });
 }
 
 byId('dlcsvbtn').addEventListener('click', function() { startDownload('csv'); });

@@ -25,20 +25,24 @@ function showPlan() {
   var sql = sqlBox.value;
   var body = openPanel('explain', 'Explain');
   if (!currentDb || !sql.trim()) {
-    body.appendChild(make('div', 'empty', currentDb ? 'Type a statement.' : 'Select a database first.'));
+    body.appendChild(
+        make('div', 'empty', currentDb ? 'Type a statement.' : 'Select a database first.'));
     return;
   }
   body.appendChild(make('div', 'empty', 'Loading...'));
-  queryRows('explain', explainStatement(sql)).then(function(rows) {
-    if (panelOwner !== 'explain') return;
-    empty(body);
-    body.appendChild(make('pre', 'cellvalue', explainStatement(sql)));
-    body.appendChild(rows.length ? planTree(rows) : make('div', 'empty', 'No plan.'));
-  }, function(error) {
-    if (panelOwner !== 'explain') return;
-    empty(body);
-    body.appendChild(make('div', 'err', failureText(error)));
-  });
+  queryRows('explain', explainStatement(sql))
+      .then(
+          function(rows) {
+            if (panelOwner !== 'explain') return;
+            empty(body);
+            body.appendChild(make('pre', 'cellvalue', explainStatement(sql)));
+            body.appendChild(rows.length ? planTree(rows) : make('div', 'empty', 'No plan.'));
+          },
+          function(error) {
+            if (panelOwner !== 'explain') return;
+            empty(body);
+            body.appendChild(make('div', 'err', failureText(error)));
+          });
 }
 
 byId('explainbtn').addEventListener('click', showPlan);

@@ -7,7 +7,7 @@ var COMPARISON = /^\s*(<=|>=|<|>)\s*(\S+)\s*$/;
 var NUMERIC_TYPE = /INT|REAL|FLOA|DOUB|NUM|DEC|BOOL/i;
 
 function likeContains(value) {
-  return "'%" + text(value).replace(/[\\%_]/g, '\\$&').replace(/'/g, "''") + "%' ESCAPE '\\'";
+  return '\'%' + text(value).replace(/[\\%_]/g, '\\$&').replace(/'/g, '\'\'') + '%\' ESCAPE \'\\\'';
 }
 
 function isNumericColumn(table, name) {
@@ -22,12 +22,14 @@ function isNumericColumn(table, name) {
 function filterCondition(table, name, typed) {
   var column = quotedName(name);
   var comparison = COMPARISON.exec(typed);
-  if (comparison && NUMBER.test(comparison[2])) return column + ' ' + comparison[1] + ' ' + comparison[2];
+  if (comparison && NUMBER.test(comparison[2]))
+    return column + ' ' + comparison[1] + ' ' + comparison[2];
   if (typed.charAt(0) === '=') {
     var wanted = typed.slice(1);
     return column + ' = ' + (NUMBER.test(wanted) ? wanted : sqlString(wanted));
   }
-  if (NUMBER.test(typed.trim()) && isNumericColumn(table, name)) return column + ' = ' + typed.trim();
+  if (NUMBER.test(typed.trim()) && isNumericColumn(table, name))
+    return column + ' = ' + typed.trim();
   return column + ' LIKE ' + likeContains(typed);
 }
 
@@ -38,13 +40,15 @@ function filterConditions(table, filters) {
       .map(function(c) { return filterCondition(table, c.name, filters[c.name]); });
 }
 
-function whereClause(conditions) { return conditions.length ? ' WHERE ' + conditions.join(' AND ') : ''; }
+function whereClause(conditions) {
+  return conditions.length ? ' WHERE ' + conditions.join(' AND ') : '';
+}
 
 /// The statement a table shows in the statement box: its whole rows, first
 /// page's worth, filtered.
 function tableStatement(table, filters) {
   return 'SELECT * FROM ' + quotedName(table.name) + whereClause(filterConditions(table, filters)) +
-         ' LIMIT ' + TABLE_PAGE_ROWS + ';';
+      ' LIMIT ' + TABLE_PAGE_ROWS + ';';
 }
 
 /// Opens `table` with `filters` (column name -> typed text) from page one.
@@ -60,8 +64,10 @@ function openTable(table, filters) {
 function applyFilter(name, typed) {
   if (!view || view.kind !== 'table' || text(view.filters[name]) === typed) return;
   var filters = Object.assign({}, view.filters);
-  if (typed === '') delete filters[name];
-  else filters[name] = typed;
+  if (typed === '')
+    delete filters[name];
+  else
+    filters[name] = typed;
   filterFocus = name;
   openTable(view.table, filters);
 }

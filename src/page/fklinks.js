@@ -9,7 +9,8 @@ function foreignKeys(table) {
   var cacheKey = currentDb + '\n' + table.name;
   if (!foreignKeyCache[cacheKey]) {
     foreignKeyCache[cacheKey] =
-        queryRows('foreign keys ' + cacheKey, 'PRAGMA foreign_key_list(' + quotedName(table.name) + ')')
+        queryRows(
+            'foreign keys ' + cacheKey, 'PRAGMA foreign_key_list(' + quotedName(table.name) + ')')
             .then(groupForeignKeys, function() {
               delete foreignKeyCache[cacheKey];
               return [];
@@ -31,7 +32,7 @@ function groupForeignKeys(rows) {
 
 function schemaTable(name) {
   return schemaTables.find(function(t) { return text(t.name) === name; }) ||
-         schemaTables.find(function(t) { return text(t.name).toLowerCase() === name.toLowerCase(); });
+      schemaTables.find(function(t) { return text(t.name).toLowerCase() === name.toLowerCase(); });
 }
 
 function primaryKeyNames(table) {

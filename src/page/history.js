@@ -28,7 +28,8 @@ function showHistory() {
   var body = openPanel('history', 'History');
   var list = currentDb ? readHistory(currentDb) : [];
   if (!list.length) {
-    body.appendChild(make('div', 'empty', currentDb ? 'No statements run yet.' : 'Select a database first.'));
+    body.appendChild(
+        make('div', 'empty', currentDb ? 'No statements run yet.' : 'Select a database first.'));
     return;
   }
   var ol = make('ol', 'history');

@@ -3,8 +3,8 @@
 // from the tables panel pages by rowid (keyset), so late pages cost what
 // early ones do; any other statement runs as typed, in one answer.
 
-var MAX_PAGE_ROWS = 500;       // the query action's row cap
-var TABLE_PAGE_ROWS = 100;     // the LIMIT of a table's own statement
+var MAX_PAGE_ROWS = 500;    // the query action's row cap
+var TABLE_PAGE_ROWS = 100;  // the LIMIT of a table's own statement
 var ROWID_NAMES = ['rowid', '_rowid_', 'oid'];
 
 // The result the grid pages through: null until a statement runs.
@@ -31,16 +31,34 @@ function rowidName(table) {
 }
 
 function tableView(table, filters) {
-  return {kind: 'table', table: table, filters: filters || {}, key: rowidName(table),
-          size: TABLE_PAGE_ROWS, sort: null, page: 0, starts: [null], more: false,
-          text: tableStatement(table, filters || {})};
+  return {
+    kind: 'table',
+    table: table,
+    filters: filters || {},
+    key: rowidName(table),
+    size: TABLE_PAGE_ROWS,
+    sort: null,
+    page: 0,
+    starts: [null],
+    more: false,
+    text: tableStatement(table, filters || {})
+  };
 }
 
 function viewForStatement(sql) {
-  if (view && view.kind === 'table' && view.text === sql) return tableView(view.table, view.filters);
+  if (view && view.kind === 'table' && view.text === sql)
+    return tableView(view.table, view.filters);
   var shape = sqlShape(sql);
-  return {kind: shape.wrappable ? 'wrapped' : 'plain', text: sql, body: shape.body,
-          size: MAX_PAGE_ROWS, sort: null, page: 0, starts: [null], more: false};
+  return {
+    kind: shape.wrappable ? 'wrapped' : 'plain',
+    text: sql,
+    body: shape.body,
+    size: MAX_PAGE_ROWS,
+    sort: null,
+    page: 0,
+    starts: [null],
+    more: false
+  };
 }
 
 function isPaged(v) { return v !== null && v.kind !== 'plain'; }
@@ -60,10 +78,10 @@ function pageStatement(v, page, size) {
   if (v.key && !v.sort) {
     if (v.starts[page] !== null) where.push(v.key + ' > ' + v.starts[page]);
     return 'SELECT *, ' + v.key + ' FROM ' + quotedName(v.table.name) + whereClause(where) +
-           ' ORDER BY ' + v.key + limit;
+        ' ORDER BY ' + v.key + limit;
   }
   return 'SELECT * FROM ' + quotedName(v.table.name) + whereClause(where) + orderClause(v) + limit +
-         ' OFFSET ' + page * size;
+      ' OFFSET ' + page * size;
 }
 
 function isKeyed(v) { return v.kind === 'table' && v.key !== '' && !v.sort; }
@@ -105,7 +123,7 @@ function fetchPage(kind, v, page, size) {
 
 function isPageResult(v, answer) {
   return isPaged(v) && isEnvelope(answer) && answer.ok === true && isQueryResult(answer) &&
-         !failedPartWay(answer);
+      !failedPartWay(answer);
 }
 
 /// Runs the statement of `v` (a plain one as typed) and shows page `page`.
@@ -117,29 +135,33 @@ function showPage(v, page) {
   announce('');
   qmeta.textContent = 'Running...';
   var request = isPaged(v) ? fetchPage('query', v, page, v.size) : postQuery('query', v.text);
-  request.then(function(answer) {
-    runningQuery = null;
-    v.page = page;
-    var paged = isPageResult(v, answer);
-    showAnswer(paged ? pageAnswer(v, page, v.size, answer) : answer);
-    if (paged && v.sort) qmeta.textContent += DOT + sortNote(v);
-    showPager();
-  }, function(error) {
-    runningQuery = null;
-    runbtn.disabled = false;
-    queryFailed('Request failed: ' + failureText(error));
-    showPager();
-  });
+  request.then(
+      function(answer) {
+        runningQuery = null;
+        v.page = page;
+        var paged = isPageResult(v, answer);
+        showAnswer(paged ? pageAnswer(v, page, v.size, answer) : answer);
+        if (paged && v.sort) qmeta.textContent += DOT + sortNote(v);
+        showPager();
+      },
+      function(error) {
+        runningQuery = null;
+        runbtn.disabled = false;
+        queryFailed('Request failed: ' + failureText(error));
+        showPager();
+      });
 }
 
 function sortNote(v) {
   var column = (lastData.columns || [])[v.sort.index] || {};
   return 'sorted by ' + text(column.name) + (v.sort.dir === 1 ? ' ascending' : ' descending') +
-         ' in the database';
+      ' in the database';
 }
 
 function showPager() {
-  var rows = lastData && lastData.ok === true && !failedPartWay(lastData) ? (lastData.rows || []).length : 0;
+  var rows = lastData && lastData.ok === true && !failedPartWay(lastData) ?
+      (lastData.rows || []).length :
+      0;
   var paged = isPaged(view) && rows > 0;
   pager.hidden = !paged;
   if (!paged) return;

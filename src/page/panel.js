@@ -44,8 +44,9 @@ function textTable(headers, rows) {
 /// `kind`: a newer request of the same kind replaces it (see send).
 function postQuery(kind, sql) {
   var headers = withPassword({'Content-Type': 'application/x-www-form-urlencoded'});
-  return send(kind, apiUrl('query', 'db=' + encodeURIComponent(currentDb)),
-              {method: 'POST', headers: headers, body: 'sql=' + encodeURIComponent(sql)});
+  return send(
+      kind, apiUrl('query', 'db=' + encodeURIComponent(currentDb)),
+      {method: 'POST', headers: headers, body: 'sql=' + encodeURIComponent(sql)});
 }
 
 /// Runs one statement for the page's own use; resolves to the answer's

@@ -4,7 +4,7 @@
 var WRAPPABLE_KEYWORDS = ['select', 'with', 'values'];
 
 /// The text as a SQL string literal, every inner single quote doubled.
-function sqlString(value) { return "'" + text(value).replace(/'/g, "''") + "'"; }
+function sqlString(value) { return '\'' + text(value).replace(/'/g, '\'\'') + '\''; }
 
 function isWordByte(ch) { return /[A-Za-z0-9_$]/.test(ch) || ch.charCodeAt(0) > 127; }
 
@@ -50,14 +50,20 @@ function sqlTokens(sql) {
       next = commentEnd(sql, i);
       if (next < 0) return null;
       tokens.push({kind: 'comment', start: i, end: next, depth: depth});
-    } else if (ch === "'" || ch === '"' || ch === '`' || ch === '[') {
+    } else if (ch === '\'' || ch === '"' || ch === '`' || ch === '[') {
       next = quotedEnd(sql, i, ch === '[' ? ']' : ch);
       if (next < 0) return null;
       tokens.push({kind: 'quoted', start: i, end: next, depth: depth});
     } else if (isWordByte(ch)) {
       next = i;
       while (next < sql.length && isWordByte(sql[next])) next++;
-      tokens.push({kind: 'word', word: sql.slice(i, next).toLowerCase(), start: i, end: next, depth: depth});
+      tokens.push({
+        kind: 'word',
+        word: sql.slice(i, next).toLowerCase(),
+        start: i,
+        end: next,
+        depth: depth
+      });
     } else {
       next = i + 1;
       if (ch === '(') depth++;
@@ -85,9 +91,8 @@ function sqlShape(sql) {
   if (semicolon >= 0) shape.body = sql.slice(0, tokens[semicolon].start).trim();
   var last = own[own.length - 1];
   shape.wrappable = WRAPPABLE_KEYWORDS.indexOf(shape.keyword) >= 0 &&
-                    (semicolon < 0 || semicolon === tokens.length - 1) && last !== undefined &&
-                    last.kind !== 'comment' && !own.some(function(t) {
-                      return t.kind === 'word' && t.depth === 0 && t.word === 'limit';
-                    });
+      (semicolon < 0 || semicolon === tokens.length - 1) && last !== undefined &&
+      last.kind !== 'comment' &&
+      !own.some(function(t) { return t.kind === 'word' && t.depth === 0 && t.word === 'limit'; });
   return shape;
 }

@@ -12,10 +12,12 @@ function columnFacts(rows) {
 
 function indexColumns(index) {
   // index_info: seqno, cid, name (null for an expression)
-  return queryRows('structure index ' + text(index[1]), 'PRAGMA index_info(' + quotedName(index[1]) + ')')
+  return queryRows(
+             'structure index ' + text(index[1]), 'PRAGMA index_info(' + quotedName(index[1]) + ')')
       .then(function(rows) {
-    return rows.map(function(r) { return r[2] === null ? '(expression)' : text(r[2]); }).join(', ');
-  });
+        return rows.map(function(r) { return r[2] === null ? '(expression)' : text(r[2]); })
+            .join(', ');
+      });
 }
 
 function indexFacts(indexes) {
@@ -40,8 +42,10 @@ function section(body, title, content) {
 }
 
 function createStatements(name) {
-  return queryRows('structure create', 'SELECT sql FROM sqlite_master WHERE tbl_name = ' + sqlString(name) +
-                   " AND sql IS NOT NULL ORDER BY type NOT IN ('table', 'view'), name");
+  return queryRows(
+      'structure create',
+      'SELECT sql FROM sqlite_master WHERE tbl_name = ' + sqlString(name) +
+          ' AND sql IS NOT NULL ORDER BY type NOT IN (\'table\', \'view\'), name');
 }
 
 function showStructure() {
@@ -55,24 +59,32 @@ function showStructure() {
   body.appendChild(make('div', 'empty', 'Loading...'));
   var quoted = quotedName(table.name);
   Promise
-      .all([queryRows('structure columns', 'PRAGMA table_info(' + quoted + ')'),
-            queryRows('structure indexes', 'PRAGMA index_list(' + quoted + ')').then(indexFacts),
-            foreignKeys(table),
-            createStatements(text(table.name))])
-      .then(function(parts) {
-        if (panelOwner !== 'structure' || chosenTable !== table) return;
-        empty(body);
-        section(body, 'Columns', columnFacts(parts[0]));
-        section(body, 'Indexes', parts[1]);
-        section(body, 'Foreign keys',
-                parts[2].length ? foreignKeyFacts(parts[2]) : make('div', 'empty', 'No foreign keys.'));
-        section(body, 'CREATE statement',
-                make('pre', 'cellvalue', parts[3].map(function(r) { return text(r[0]) + ';'; }).join('\n\n')));
-      }, function(error) {
-        if (panelOwner !== 'structure') return;
-        empty(body);
-        body.appendChild(make('div', 'err', failureText(error)));
-      });
+      .all([
+        queryRows('structure columns', 'PRAGMA table_info(' + quoted + ')'),
+        queryRows('structure indexes', 'PRAGMA index_list(' + quoted + ')').then(indexFacts),
+        foreignKeys(table), createStatements(text(table.name))
+      ])
+      .then(
+          function(parts) {
+            if (panelOwner !== 'structure' || chosenTable !== table) return;
+            empty(body);
+            section(body, 'Columns', columnFacts(parts[0]));
+            section(body, 'Indexes', parts[1]);
+            section(
+                body, 'Foreign keys',
+                parts[2].length ? foreignKeyFacts(parts[2]) :
+                                  make('div', 'empty', 'No foreign keys.'));
+            section(
+                body, 'CREATE statement',
+                make(
+                    'pre', 'cellvalue',
+                    parts[3].map(function(r) { return text(r[0]) + ';'; }).join('\n\n')));
+          },
+          function(error) {
+            if (panelOwner !== 'structure') return;
+            empty(body);
+            body.appendChild(make('div', 'err', failureText(error)));
+          });
 }
 
 byId('structbtn').addEventListener('click', showStructure);

@@ -26,7 +26,7 @@ CREATE TABLE orders (
 WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000)
 INSERT INTO orders SELECT i, 1 + (i * 7) % 300,
   CASE i % 3 WHEN 0 THEN 'shipped' WHEN 1 THEN 'open' ELSE 'cancelled' END, (i * 37) % 1000 + 0.5, NULL FROM n;
-UPDATE orders SET note = '${QUOTED_NOTE.replace(/'/g, "''")}' WHERE id = 17;
+UPDATE orders SET note = '${QUOTED_NOTE.replace(/'/g, '\'\'')}' WHERE id = 17;
 UPDATE orders SET note = '50_50 split' WHERE id = 18;
 UPDATE orders SET note = 'Gr\u00fc\u00dfe aus Z\u00fcrich' WHERE id = 19;
 UPDATE orders SET note = '5000 off, 50 50' WHERE id = 20;
@@ -54,9 +54,11 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
     dbPath = path.join(dir, 'root', 'shop.db');
     h.makeDb(dbPath, FIXTURE_SQL);
     fs.mkdirSync(path.join(dir, 'home'));
-    host = await h.startDevHost({SQLITE_ALLOWED_ROOT: path.join(dir, 'root'), HOME: path.join(dir, 'home')});
+    host = await h.startDevHost(
+        {SQLITE_ALLOWED_ROOT: path.join(dir, 'root'), HOME: path.join(dir, 'home')});
     browser = await h.launchBrowser();
-    await browser.context.grantPermissions(['clipboard-read', 'clipboard-write'], {origin: host.url});
+    await browser.context.grantPermissions(
+        ['clipboard-read', 'clipboard-write'], {origin: host.url});
   });
 
   after(async () => {
@@ -82,8 +84,9 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
   }
 
   async function settled(page) {
-    await page.waitForFunction(() => document.getElementById('qmeta').textContent !== 'Running...' &&
-                               !document.getElementById('runbtn').disabled);
+    await page.waitForFunction(
+        () => document.getElementById('qmeta').textContent !== 'Running...' &&
+            !document.getElementById('runbtn').disabled);
   }
 
   async function openTable(page, name) {
@@ -91,9 +94,7 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
     await settled(page);
   }
 
-  async function column(page, index) {
-    return (await h.gridRows(page)).map((row) => row[index]);
-  }
+  async function column(page, index) { return (await h.gridRows(page)).map((row) => row[index]); }
 
   async function clickAndSettle(page, selector) {
     await page.click(selector);
@@ -102,54 +103,60 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
 
   const range = (page) => page.textContent('#range');
 
-  test('paging: a table by rowid, a statement by LIMIT/OFFSET, to the last row and back', async () => {
-    const page = await explorer();
-    await openTable(page, 'orders');
-    assert.equal(await page.inputValue('#sql'), 'SELECT * FROM "orders" LIMIT 100;');
-    assert.equal(await range(page), 'rows 1-100');
-    assert.equal(await page.isDisabled('#prevbtn'), true);
-    await clickAndSettle(page, '#nextbtn');
-    assert.equal(await range(page), 'rows 101-200');
-    const ids = await column(page, 0);
-    assert.deepEqual([ids[0], ids[99], ids.length], ['101', '200', 100]);
-    // Later pages start after the last rowid seen instead of skipping rows.
-    assert.match(page.statements.at(-1), /WHERE rowid > 100 ORDER BY rowid LIMIT 101$/);
-    await clickAndSettle(page, '#prevbtn');
-    assert.equal(await range(page), 'rows 1-100');
-    assert.equal((await column(page, 0))[0], '1');
+  test(
+      'paging: a table by rowid, a statement by LIMIT/OFFSET, to the last row and back',
+      async () => {
+        const page = await explorer();
+        await openTable(page, 'orders');
+        assert.equal(await page.inputValue('#sql'), 'SELECT * FROM "orders" LIMIT 100;');
+        assert.equal(await range(page), 'rows 1-100');
+        assert.equal(await page.isDisabled('#prevbtn'), true);
+        await clickAndSettle(page, '#nextbtn');
+        assert.equal(await range(page), 'rows 101-200');
+        const ids = await column(page, 0);
+        assert.deepEqual([ids[0], ids[99], ids.length], ['101', '200', 100]);
+        // Later pages start after the last rowid seen instead of skipping rows.
+        assert.match(page.statements.at(-1), /WHERE rowid > 100 ORDER BY rowid LIMIT 101$/);
+        await clickAndSettle(page, '#prevbtn');
+        assert.equal(await range(page), 'rows 1-100');
+        assert.equal((await column(page, 0))[0], '1');
 
-    await h.runSql(page, 'SELECT id, status FROM orders ORDER BY id;');
-    assert.match(await page.textContent('#qmeta'), new RegExp('^500 rows \\(truncated\\)' + DOT));
-    assert.equal(await range(page), 'rows 1-500');
-    await clickAndSettle(page, '#nextbtn');
-    assert.equal(await range(page), 'rows 501-1000');
-    let shown = await column(page, 0);
-    assert.deepEqual([shown[0], shown[499]], ['501', '1000']);
-    for (let i = 0; i < 4; i++) await clickAndSettle(page, '#nextbtn');
-    assert.equal(await range(page), 'rows 2501-3000');
-    shown = await column(page, 0);
-    assert.deepEqual([shown[0], shown.at(-1), shown.length], ['2501', '3000', 500]);
-    assert.equal(await page.isDisabled('#nextbtn'), true);
-    assert.match(await page.textContent('#qmeta'), /^500 rows\s/);
-    assert.deepEqual(page.errors, []);
-  });
+        await h.runSql(page, 'SELECT id, status FROM orders ORDER BY id;');
+        assert.match(
+            await page.textContent('#qmeta'), new RegExp('^500 rows \\(truncated\\)' + DOT));
+        assert.equal(await range(page), 'rows 1-500');
+        await clickAndSettle(page, '#nextbtn');
+        assert.equal(await range(page), 'rows 501-1000');
+        let shown = await column(page, 0);
+        assert.deepEqual([shown[0], shown[499]], ['501', '1000']);
+        for (let i = 0; i < 4; i++) await clickAndSettle(page, '#nextbtn');
+        assert.equal(await range(page), 'rows 2501-3000');
+        shown = await column(page, 0);
+        assert.deepEqual([shown[0], shown.at(-1), shown.length], ['2501', '3000', 500]);
+        assert.equal(await page.isDisabled('#nextbtn'), true);
+        assert.match(await page.textContent('#qmeta'), /^500 rows\s/);
+        assert.deepEqual(page.errors, []);
+      });
 
-  test('paging keeps integers beyond 2^53 exact and pages a table without rowid by OFFSET', async () => {
-    const page = await explorer();
-    await openTable(page, 'ledger');
-    await clickAndSettle(page, '#nextbtn');
-    assert.equal(await range(page), 'rows 101-150');
-    assert.deepEqual((await column(page, 0)).slice(0, 2), ['9007199254741193', '9007199254741195']);
-    assert.match(page.statements.at(-1), /rowid > 9007199254741191 /);
+  test(
+      'paging keeps integers beyond 2^53 exact and pages a table without rowid by OFFSET',
+      async () => {
+        const page = await explorer();
+        await openTable(page, 'ledger');
+        await clickAndSettle(page, '#nextbtn');
+        assert.equal(await range(page), 'rows 101-150');
+        assert.deepEqual(
+            (await column(page, 0)).slice(0, 2), ['9007199254741193', '9007199254741195']);
+        assert.match(page.statements.at(-1), /rowid > 9007199254741191 /);
 
-    await openTable(page, 'tags');
-    assert.equal(await range(page), 'rows 1-100');
-    await clickAndSettle(page, '#nextbtn');
-    await clickAndSettle(page, '#nextbtn');
-    assert.equal(await range(page), 'rows 201-250');
-    assert.deepEqual((await column(page, 0)).slice(0, 1), ['tag 201']);
-    assert.match(page.statements.at(-1), /LIMIT 101 OFFSET 200$/);
-  });
+        await openTable(page, 'tags');
+        assert.equal(await range(page), 'rows 1-100');
+        await clickAndSettle(page, '#nextbtn');
+        await clickAndSettle(page, '#nextbtn');
+        assert.equal(await range(page), 'rows 201-250');
+        assert.deepEqual((await column(page, 0)).slice(0, 1), ['tag 201']);
+        assert.match(page.statements.at(-1), /LIMIT 101 OFFSET 200$/);
+      });
 
   test('a statement that cannot be wrapped runs as typed, without paging', async () => {
     const page = await explorer();
@@ -158,7 +165,7 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
       {sql: 'SELECT id FROM orders -- every order', status: /^500 rows \(truncated\)/},
       {sql: 'PRAGMA table_info(orders)', status: /^5 rows/},
       {sql: 'EXPLAIN QUERY PLAN SELECT * FROM orders', status: /^1 row/},
-      {sql: "SELECT 'a;b' AS v; SELECT 2", status: /^$/},
+      {sql: 'SELECT \'a;b\' AS v; SELECT 2', status: /^$/},
     ];
     for (const c of cases) {
       await h.runSql(page, c.sql);
@@ -166,7 +173,9 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
       assert.match(await page.textContent('#qmeta'), c.status, c.sql);
       assert.equal(await page.isHidden('#pager'), true, c.sql);
     }
-    assert.equal(await page.textContent('#reswrap .err'), 'multiple_statements: submit one statement at a time');
+    assert.equal(
+        await page.textContent('#reswrap .err'),
+        'multiple_statements: submit one statement at a time');
   });
 
   test('sorting a cut result asks the database; a complete one sorts on screen', async () => {
@@ -176,7 +185,9 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
     assert.equal((await column(page, 0))[0], '1');
     await clickAndSettle(page, '#reswrap th button:has-text("id")');
     assert.deepEqual((await column(page, 0)).slice(0, 2), ['3000', '2999']);
-    assert.match(await page.textContent('#qmeta'), new RegExp(DOT + 'sorted by id descending in the database$'));
+    assert.match(
+        await page.textContent('#qmeta'),
+        new RegExp(DOT + 'sorted by id descending in the database$'));
     assert.match(page.statements.at(-1), /\) ORDER BY 1 DESC NULLS LAST LIMIT 501 OFFSET 0$/);
     await clickAndSettle(page, '#nextbtn');
     assert.equal((await column(page, 0))[0], '2500');
@@ -195,58 +206,83 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
     assert.doesNotMatch(await page.textContent('#qmeta'), /in the database/);
   });
 
-  test('a filter keeps the matching rows and takes quotes, wildcards and non-ASCII literally', async () => {
-    const page = await explorer();
-    const cases = [
-      {column: 'note', typed: QUOTED_NOTE, ids: ['17'],
-        sql: 'SELECT * FROM "orders" WHERE "note" LIKE \'%O\'\'Brien\'\'s "50\\%" \\\\ off%\' ESCAPE \'\\\' LIMIT 100;'},
-      {column: 'note', typed: '50%', ids: ['17']},
-      {column: 'note', typed: '50_50', ids: ['18']},
-      {column: 'note', typed: 'Gr\u00fc\u00dfe', ids: ['19']},
-      {column: 'id', typed: '>2996', ids: ['2997', '2998', '2999', '3000']},
-      {column: 'id', typed: '42', ids: ['42'], sql: 'SELECT * FROM "orders" WHERE "id" = 42 LIMIT 100;'},
-      {column: 'status', typed: '=open', count: 100},
-      {column: 'note', typed: 'nothing like this', ids: []},
-    ];
-    for (const c of cases) {
-      await openTable(page, 'orders');
-      await page.fill(`#reswrap input[aria-label="Filter ${c.column}"]`, c.typed);
-      await page.press(`#reswrap input[aria-label="Filter ${c.column}"]`, 'Enter');
-      await settled(page);
-      const label = c.column + ' ' + c.typed;
-      const ids = await column(page, 0);
-      if (c.ids) assert.deepEqual(ids, c.ids, label);
-      else assert.equal(ids.length, c.count, label);
-      if (c.sql) assert.equal(await page.inputValue('#sql'), c.sql, label);
-      assert.equal(page.statements.at(-1).includes(' WHERE '), true, label);
-      assert.equal(await page.inputValue(`#reswrap input[aria-label="Filter ${c.column}"]`), c.typed, label);
-    }
-    assert.equal(await page.textContent('#reswrap .empty'), '0 rows.');
-    assert.deepEqual(page.errors, []);
-  });
+  test(
+      'a filter keeps the matching rows and takes quotes, wildcards and non-ASCII literally',
+      async () => {
+        const page = await explorer();
+        const cases = [
+          {
+            column: 'note',
+            typed: QUOTED_NOTE,
+            ids: ['17'],
+            sql:
+                'SELECT * FROM "orders" WHERE "note" LIKE \'%O\'\'Brien\'\'s "50\\%" \\\\ off%\' ESCAPE \'\\\' LIMIT 100;'
+          },
+          {column: 'note', typed: '50%', ids: ['17']},
+          {column: 'note', typed: '50_50', ids: ['18']},
+          {column: 'note', typed: 'Gr\u00fc\u00dfe', ids: ['19']},
+          {column: 'id', typed: '>2996', ids: ['2997', '2998', '2999', '3000']},
+          {
+            column: 'id',
+            typed: '42',
+            ids: ['42'],
+            sql: 'SELECT * FROM "orders" WHERE "id" = 42 LIMIT 100;'
+          },
+          {column: 'status', typed: '=open', count: 100},
+          {column: 'note', typed: 'nothing like this', ids: []},
+        ];
+        for (const c of cases) {
+          await openTable(page, 'orders');
+          await page.fill(`#reswrap input[aria-label="Filter ${c.column}"]`, c.typed);
+          await page.press(`#reswrap input[aria-label="Filter ${c.column}"]`, 'Enter');
+          await settled(page);
+          const label = c.column + ' ' + c.typed;
+          const ids = await column(page, 0);
+          if (c.ids)
+            assert.deepEqual(ids, c.ids, label);
+          else
+            assert.equal(ids.length, c.count, label);
+          if (c.sql) assert.equal(await page.inputValue('#sql'), c.sql, label);
+          assert.equal(page.statements.at(-1).includes(' WHERE '), true, label);
+          assert.equal(
+              await page.inputValue(`#reswrap input[aria-label="Filter ${c.column}"]`), c.typed,
+              label);
+        }
+        assert.equal(await page.textContent('#reswrap .empty'), '0 rows.');
+        assert.deepEqual(page.errors, []);
+      });
 
-  test('Structure shows columns, a composite index, a foreign key and the CREATE statements', async () => {
-    const page = await explorer();
-    await openTable(page, 'orders');
-    await page.click('#structbtn');
-    await page.waitForSelector('#panelbody pre');
-    const tables = await page.$$eval('#panelbody table', (list) => list.map((table) =>
-        Array.from(table.rows, (row) => Array.from(row.cells, (cell) => cell.textContent))));
-    assert.equal(await page.textContent('#paneltitle'), 'Structure of orders');
-    assert.deepEqual(tables[0].slice(0, 4), [
-      ['column', 'type', 'primary key', 'not null', 'default'],
-      ['id', 'INTEGER', '1', '', ''],
-      ['customer_id', 'INTEGER', '', 'NOT NULL', ''],
-      ['status', 'TEXT', '', 'NOT NULL', "'open'"],
-    ]);
-    assert.deepEqual(tables[1], [['index', 'unique', 'columns'], ['orders_status_total', '', 'status, total']]);
-    assert.deepEqual(tables[2], [['columns', 'references', 'referenced columns'], ['customer_id', 'customers', 'id']]);
-    const create = await page.textContent('#panelbody pre');
-    assert.match(create, /^CREATE TABLE orders \(\n {2}id INTEGER PRIMARY KEY,/);
-    assert.match(create, /\n\nCREATE INDEX orders_status_total ON orders \(status, total\);$/);
-    await page.click('#panelclose');
-    assert.equal(await page.isHidden('#panel'), true);
-  });
+  test(
+      'Structure shows columns, a composite index, a foreign key and the CREATE statements',
+      async () => {
+        const page = await explorer();
+        await openTable(page, 'orders');
+        await page.click('#structbtn');
+        await page.waitForSelector('#panelbody pre');
+        const tables = await page.$$eval(
+            '#panelbody table',
+            (list) => list.map(
+                (table) => Array.from(
+                    table.rows, (row) => Array.from(row.cells, (cell) => cell.textContent))));
+        assert.equal(await page.textContent('#paneltitle'), 'Structure of orders');
+        assert.deepEqual(tables[0].slice(0, 4), [
+          ['column', 'type', 'primary key', 'not null', 'default'],
+          ['id', 'INTEGER', '1', '', ''],
+          ['customer_id', 'INTEGER', '', 'NOT NULL', ''],
+          ['status', 'TEXT', '', 'NOT NULL', '\'open\''],
+        ]);
+        assert.deepEqual(
+            tables[1],
+            [['index', 'unique', 'columns'], ['orders_status_total', '', 'status, total']]);
+        assert.deepEqual(
+            tables[2],
+            [['columns', 'references', 'referenced columns'], ['customer_id', 'customers', 'id']]);
+        const create = await page.textContent('#panelbody pre');
+        assert.match(create, /^CREATE TABLE orders \(\n {2}id INTEGER PRIMARY KEY,/);
+        assert.match(create, /\n\nCREATE INDEX orders_status_total ON orders \(status, total\);$/);
+        await page.click('#panelclose');
+        assert.equal(await page.isHidden('#panel'), true);
+      });
 
   async function downloaded(page, button) {
     const [file] = await Promise.all([page.waitForEvent('download'), page.click(button)]);
@@ -269,7 +305,9 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
     const json = await downloaded(page, '#dljsonbtn');
     const objects = JSON.parse(json.content);
     assert.equal(objects.length, 3000);
-    assert.deepEqual(objects[16], {id: 17, customer_id: 120, status: 'cancelled', total: 629.5, note: QUOTED_NOTE});
+    assert.deepEqual(
+        objects[16],
+        {id: 17, customer_id: 120, status: 'cancelled', total: 629.5, note: QUOTED_NOTE});
 
     // Big integers stay exact in the file; a statement's file is named "query".
     await h.runSql(page, 'SELECT id, entry FROM ledger ORDER BY id DESC');
@@ -287,9 +325,11 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
     assert.equal(await range(page), 'rows 1-500');
     await page.click('#dlcsvbtn');
     assert.equal(await page.isVisible('#dlcancel'), true);
-    await page.waitForFunction(() => /^Download stopped/.test(document.getElementById('qmeta').textContent));
-    assert.equal(await page.textContent('#qmeta'),
-                 'Download stopped: page 2 reached the time budget; no file saved');
+    await page.waitForFunction(
+        () => /^Download stopped/.test(document.getElementById('qmeta').textContent));
+    assert.equal(
+        await page.textContent('#qmeta'),
+        'Download stopped: page 2 reached the time budget; no file saved');
     assert.equal(await page.isHidden('#dlbar'), true);
 
     await page.click('#dljsonbtn');
@@ -302,12 +342,18 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
 
   test('the cell viewer shows whole values: line breaks, indented JSON, blob bytes', async () => {
     const page = await explorer();
-    await h.runSql(page, "SELECT 'line one' || char(10) || 'line two' AS t, " +
-        '\'{"a":[1,{}],"big":9007199254740993}\' AS j, x\'00ff10\' AS b, 12345678901234567 AS n');
+    await h.runSql(
+        page,
+        'SELECT \'line one\' || char(10) || \'line two\' AS t, ' +
+            '\'{"a":[1,{}],"big":9007199254740993}\' AS j, x\'00ff10\' AS b, 12345678901234567 AS n');
     const cases = [
       {cell: 1, title: 'Value of t', kind: 'text, 17 characters', shown: 'line one\nline two'},
-      {cell: 2, title: 'Value of j', kind: 'JSON text',
-        shown: '{\n  "a": [\n    1,\n    {}\n  ],\n  "big": 9007199254740993\n}'},
+      {
+        cell: 2,
+        title: 'Value of j',
+        kind: 'JSON text',
+        shown: '{\n  "a": [\n    1,\n    {}\n  ],\n  "big": 9007199254740993\n}'
+      },
       {cell: 3, title: 'Value of b', kind: 'blob, 3 bytes', shown: '00 ff 10'},
       {cell: 4, title: 'Value of n', kind: 'number', shown: '12345678901234567'},
     ];
@@ -319,69 +365,85 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
     }
     await page.click('#reswrap tbody td:nth-child(2)');
     await page.click('#panelbody button:has-text("Copy value")');
-    await page.waitForFunction(() => document.getElementById('qmeta').textContent === 'Value copied');
-    assert.equal(await page.evaluate(() => navigator.clipboard.readText()),
-                 '{"a":[1,{}],"big":9007199254740993}');
+    await page.waitForFunction(
+        () => document.getElementById('qmeta').textContent === 'Value copied');
+    assert.equal(
+        await page.evaluate(() => navigator.clipboard.readText()),
+        '{"a":[1,{}],"big":9007199254740993}');
   });
 
-  test('the hash restores database, table, filter and statement after a reload and on Back', async () => {
-    const page = await explorer();
-    await openTable(page, 'orders');
-    await page.fill('#reswrap input[aria-label="Filter status"]', 'open');
-    await page.press('#reswrap input[aria-label="Filter status"]', 'Enter');
-    await settled(page);
-    const filtered = await page.inputValue('#sql');
-    const hash = new URLSearchParams((await page.evaluate(() => location.hash)).slice(1));
-    assert.deepEqual([hash.get('db'), hash.get('table'), hash.get('sql')], [dbPath, 'orders', filtered]);
+  test(
+      'the hash restores database, table, filter and statement after a reload and on Back',
+      async () => {
+        const page = await explorer();
+        await openTable(page, 'orders');
+        await page.fill('#reswrap input[aria-label="Filter status"]', 'open');
+        await page.press('#reswrap input[aria-label="Filter status"]', 'Enter');
+        await settled(page);
+        const filtered = await page.inputValue('#sql');
+        const hash = new URLSearchParams((await page.evaluate(() => location.hash)).slice(1));
+        assert.deepEqual(
+            [hash.get('db'), hash.get('table'), hash.get('sql')], [dbPath, 'orders', filtered]);
 
-    await page.reload();
-    await page.waitForSelector('#reswrap tbody tr');
-    await settled(page);
-    assert.equal(await page.inputValue('#dbsel'), dbPath);
-    assert.match(await page.textContent('#tables .on'), /^orders /);
-    assert.equal(await page.inputValue('#sql'), filtered);
-    assert.equal(await page.inputValue('#reswrap input[aria-label="Filter status"]'), 'open');
-    assert.deepEqual([...new Set(await column(page, 2))], ['open']);
+        await page.reload();
+        await page.waitForSelector('#reswrap tbody tr');
+        await settled(page);
+        assert.equal(await page.inputValue('#dbsel'), dbPath);
+        assert.match(await page.textContent('#tables .on'), /^orders /);
+        assert.equal(await page.inputValue('#sql'), filtered);
+        assert.equal(await page.inputValue('#reswrap input[aria-label="Filter status"]'), 'open');
+        assert.deepEqual([...new Set(await column(page, 2))], ['open']);
 
-    await h.runSql(page, 'SELECT id FROM orders WHERE id > 2990');
-    await page.reload();
-    await page.waitForFunction(() => document.querySelectorAll('#reswrap tbody tr').length === 10);
-    assert.equal(await page.inputValue('#sql'), 'SELECT id FROM orders WHERE id > 2990');
-    await page.goBack();
-    await page.waitForFunction((sql) => document.getElementById('sql').value === sql, filtered);
-    await settled(page);
-    assert.deepEqual([...new Set(await column(page, 2))], ['open']);
-    assert.deepEqual(page.errors, []);
-  });
+        await h.runSql(page, 'SELECT id FROM orders WHERE id > 2990');
+        await page.reload();
+        await page.waitForFunction(
+            () => document.querySelectorAll('#reswrap tbody tr').length === 10);
+        assert.equal(await page.inputValue('#sql'), 'SELECT id FROM orders WHERE id > 2990');
+        await page.goBack();
+        await page.waitForFunction((sql) => document.getElementById('sql').value === sql, filtered);
+        await settled(page);
+        assert.deepEqual([...new Set(await column(page, 2))], ['open']);
+        assert.deepEqual(page.errors, []);
+      });
 
-  test('a hash naming a database that is gone shows the program\'s error and an empty page', async () => {
-    const page = await h.freshPage(browser.context, host.url);
-    const gone = path.join(dir, 'root', 'gone.db');
-    await page.goto(host.url + '/plugin_sqlite#' + new URLSearchParams({db: gone, table: 't', sql: 'SELECT 1'}));
-    await page.waitForSelector('#tables .err');
-    assert.equal(await page.textContent('#tables .err'), 'not_found: database file does not exist');
-    assert.equal(await page.textContent('#reswrap .err'), 'not_found: database file does not exist');
-    await page.waitForFunction(() => document.getElementById('dbcount').textContent === '1 database');
-    assert.equal(await page.inputValue('#dbsel'), '');
-    assert.equal(await page.$$eval('#tables .titem', (b) => b.length), 0);
-    assert.deepEqual(page.errors, []);
-  });
+  test(
+      'a hash naming a database that is gone shows the program\'s error and an empty page',
+      async () => {
+        const page = await h.freshPage(browser.context, host.url);
+        const gone = path.join(dir, 'root', 'gone.db');
+        await page.goto(
+            host.url + '/plugin_sqlite#' +
+            new URLSearchParams({db: gone, table: 't', sql: 'SELECT 1'}));
+        await page.waitForSelector('#tables .err');
+        assert.equal(
+            await page.textContent('#tables .err'), 'not_found: database file does not exist');
+        assert.equal(
+            await page.textContent('#reswrap .err'), 'not_found: database file does not exist');
+        await page.waitForFunction(
+            () => document.getElementById('dbcount').textContent === '1 database');
+        assert.equal(await page.inputValue('#dbsel'), '');
+        assert.equal(await page.$$eval('#tables .titem', (b) => b.length), 0);
+        assert.deepEqual(page.errors, []);
+      });
 
   test('History lists the statements run on the database, newest first, once each', async () => {
     const page = await explorer();
     for (const sql of ['SELECT 1', 'SELECT 2', 'SELECT 1']) await h.runSql(page, sql);
     await openTable(page, 'customers');
     await page.click('#historybtn');
-    assert.deepEqual(await page.$$eval('#panelbody .hitem', (items) => items.map((i) => i.textContent)),
-                     ['SELECT * FROM "customers" LIMIT 100;', 'SELECT 1', 'SELECT 2']);
+    assert.deepEqual(
+        await page.$$eval('#panelbody .hitem', (items) => items.map((i) => i.textContent)),
+        ['SELECT * FROM "customers" LIMIT 100;', 'SELECT 1', 'SELECT 2']);
     await page.click('#panelbody .hitem:has-text("SELECT 2")');
     assert.equal(await page.inputValue('#sql'), 'SELECT 2');
   });
 
   test('Explain shows the plan of the statement as an indented tree', async () => {
     const page = await explorer();
-    await page.fill('#sql', "SELECT id FROM orders WHERE customer_id IN (SELECT id FROM customers WHERE city = 'Oslo') " +
-        'ORDER BY total;');
+    await page.fill(
+        '#sql',
+        'SELECT id FROM orders WHERE customer_id IN (SELECT id FROM customers WHERE city = \'Oslo\') ' +
+            'ORDER BY total;');
     await page.click('#explainbtn');
     await page.waitForSelector('#panelbody ul.plan');
     const tree = await page.$eval('#panelbody > ul.plan', function walk(list) {
@@ -390,8 +452,11 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
         return nested ? [item.firstChild.textContent, walk(nested)] : item.textContent;
       });
     });
-    assert.deepEqual(tree, ['SCAN orders', ['LIST SUBQUERY 1', ['SCAN customers']], 'USE TEMP B-TREE FOR ORDER BY']);
-    assert.match(page.statements.at(-1), /^EXPLAIN QUERY PLAN SELECT id FROM orders .* ORDER BY total$/);
+    assert.deepEqual(
+        tree,
+        ['SCAN orders', ['LIST SUBQUERY 1', ['SCAN customers']], 'USE TEMP B-TREE FOR ORDER BY']);
+    assert.match(
+        page.statements.at(-1), /^EXPLAIN QUERY PLAN SELECT id FROM orders .* ORDER BY total$/);
   });
 
   test('a foreign-key value opens the referenced table filtered to its row', async () => {
@@ -401,7 +466,8 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
     await page.waitForSelector(link);
     assert.equal(await page.textContent(link), '22');
     await clickAndSettle(page, link);
-    assert.equal(await page.inputValue('#sql'), 'SELECT * FROM "customers" WHERE "id" = 22 LIMIT 100;');
+    assert.equal(
+        await page.inputValue('#sql'), 'SELECT * FROM "customers" WHERE "id" = 22 LIMIT 100;');
     assert.deepEqual(await h.gridRows(page), [['22', 'customer 22', 'Z\u00fcrich']]);
     assert.match(await page.textContent('#tables .on'), /^customers /);
   });
@@ -411,14 +477,17 @@ describe('Explorer database list with many databases', {timeout: 60000}, () => {
   let dir;
   let host;
   let browser;
-  const names = ['b/zeta.db', 'a.db', 'c/n07.sqlite', 'b/alpha.db', 'd1.db', 'd2.db', 'd3.db', 'd4.db',
-    'd5.db', 'd6.db', 'd7.db'];
+  const names = [
+    'b/zeta.db', 'a.db', 'c/n07.sqlite', 'b/alpha.db', 'd1.db', 'd2.db', 'd3.db', 'd4.db', 'd5.db',
+    'd6.db', 'd7.db'
+  ];
 
   before(async () => {
     dir = h.tempDir('sqlite-dblist-');
     for (const name of names) h.makeDb(path.join(dir, 'root', name), 'CREATE TABLE t (x);');
     fs.mkdirSync(path.join(dir, 'home'));
-    host = await h.startDevHost({SQLITE_ALLOWED_ROOT: path.join(dir, 'root'), HOME: path.join(dir, 'home')});
+    host = await h.startDevHost(
+        {SQLITE_ALLOWED_ROOT: path.join(dir, 'root'), HOME: path.join(dir, 'home')});
     browser = await h.launchBrowser();
   });
 
@@ -436,8 +505,11 @@ describe('Explorer database list with many databases', {timeout: 60000}, () => {
     const root = path.join(dir, 'root') + path.sep;
     assert.deepEqual(await options(), [''].concat(names.slice().sort().map((n) => root + n)));
     const label = await page.textContent('#dbsel option:nth-child(2)');
-    assert.match(label, new RegExp('^' + root + 'a\\.db' + DOT + '\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d UTC' + DOT +
-                                   '\\d+\\.\\d KB$'));
+    assert.match(
+        label,
+        new RegExp(
+            '^' + root + 'a\\.db' + DOT + '\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d UTC' + DOT +
+            '\\d+\\.\\d KB$'));
     assert.equal(await page.isVisible('#dbfilter'), true);
     await page.fill('#dbfilter', 'N07');
     assert.deepEqual(await options(), ['', root + 'c/n07.sqlite']);
