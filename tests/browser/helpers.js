@@ -129,12 +129,25 @@ function gridRows(page) {
       Array.from(row.cells, (cell) => cell.textContent)));
 }
 
+/// The WCAG 2.1 A and AA violations axe-core finds on the page as it
+/// stands, one line each ("rule: target, target"); empty when it finds none.
+async function axeViolations(page) {
+  await page.addScriptTag({path: require.resolve('axe-core/axe.min.js')});
+  const violations = await page.evaluate(async () => {
+    const result = await window.axe.run(document, {
+      runOnly: {type: 'tag', values: ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa']},
+    });
+    return result.violations.map((v) => v.id + ': ' + v.nodes.map((n) => n.target.join(' ')).join(', '));
+  });
+  return violations;
+}
+
 async function screenshot(page, name) {
   fs.mkdirSync(SCREENSHOTS, {recursive: true});
   await page.screenshot({path: path.join(SCREENSHOTS, name + '.png'), fullPage: true});
 }
 
 module.exports = {
-  BIN, assertCleanRuns, freshPage, gridRows, launchBrowser, makeDb, openExplorer, runSql,
+  BIN, REPO, assertCleanRuns, axeViolations, freshPage, gridRows, launchBrowser, makeDb, openExplorer, runSql,
   screenshot, startDevHost, tempDir,
 };
