@@ -93,6 +93,14 @@ function filterBox(name) {
   return td;
 }
 
+/// Keeps the filter row of a drawn grid right under its sticky column names.
+function stickFilterRow(table) {
+  var head = table.tHead;
+  if (!head || head.rows.length < 2) return;
+  var top = head.rows[0].getBoundingClientRect().height + 'px';
+  Array.prototype.forEach.call(head.rows[1].cells, function(cell) { cell.style.top = top; });
+}
+
 /// The row of filter boxes for a grid of a table's rows, or null when the
 /// grid shows anything else.
 function filterRow(columns) {

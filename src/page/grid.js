@@ -75,6 +75,7 @@ function drawGrid(rows) {
   empty(reswrap);
   reswrap.appendChild(table);
   shownRows = rows;
+  stickFilterRow(table);
   linkForeignKeys(table, rows, columns);
 }
 

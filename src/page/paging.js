@@ -143,6 +143,7 @@ function showPage(v, page) {
         showAnswer(paged ? pageAnswer(v, page, v.size, answer) : answer);
         if (paged && v.sort) qmeta.textContent += DOT + sortNote(v);
         showPager();
+        keepSortedColumn(v);
       },
       function(error) {
         runningQuery = null;
@@ -188,8 +189,24 @@ function sortInDatabase(index) {
   view.starts = [null];
   sortCol = index;
   sortDir = dir;
+  // Like a sort on screen, the sorted rows keep the column in view and the
+  // keyboard focus on its header.
+  view.afterSort = {
+    index: index,
+    left: reswrap.scrollLeft,
+    focus: reswrap.contains(document.activeElement)
+  };
   showPage(view, 0);
   return true;
+}
+
+function keepSortedColumn(v) {
+  var kept = v.afterSort;
+  v.afterSort = null;
+  if (!kept) return;
+  reswrap.scrollLeft = kept.left;
+  var header = reswrap.querySelectorAll('th button.sort')[kept.index];
+  if (kept.focus && header) header.focus();
 }
 
 function nextPage() {
