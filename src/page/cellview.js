@@ -86,7 +86,7 @@ function showCell(value, column) {
   var content = cellContent(value);
   var body = openPanel('cell', 'Value of ' + text(column.name));
   body.appendChild(make('div', 'hint', content.kind));
-  body.appendChild(make('pre', 'cellvalue', content.shown));
+  body.appendChild(textBlock(content.shown));
   var row = make('div', 'row');
   var button = make('button', 'ghost', 'Copy value');
   button.type = 'button';

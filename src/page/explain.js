@@ -35,7 +35,7 @@ function showPlan() {
           function(rows) {
             if (panelOwner !== 'explain') return;
             empty(body);
-            body.appendChild(make('pre', 'cellvalue', explainStatement(sql)));
+            body.appendChild(textBlock(explainStatement(sql)));
             body.appendChild(rows.length ? planTree(rows) : make('div', 'empty', 'No plan.'));
           },
           function(error) {

@@ -22,6 +22,14 @@ function closePanel() {
   empty(panelBody);
 }
 
+/// A block of preformatted text; it scrolls when long, so the keyboard
+/// can reach it.
+function textBlock(content) {
+  var pre = make('pre', 'cellvalue', content);
+  pre.tabIndex = 0;
+  return pre;
+}
+
 /// A table of texts with a header row, for the panel.
 function textTable(headers, rows) {
   var table = make('table', 'facts');

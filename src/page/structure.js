@@ -36,9 +36,20 @@ function foreignKeyFacts(groups) {
   }));
 }
 
+// A titled part of the structure; a table goes into a region of its own
+// that scrolls sideways when narrow, reachable by the keyboard.
 function section(body, title, content) {
   body.appendChild(make('h3', 'facttitle', title));
-  body.appendChild(content);
+  if (content.tagName !== 'TABLE') {
+    body.appendChild(content);
+    return;
+  }
+  var region = make('div', 'factwrap');
+  region.setAttribute('role', 'region');
+  region.setAttribute('aria-label', title);
+  region.tabIndex = 0;
+  region.appendChild(content);
+  body.appendChild(region);
 }
 
 function createStatements(name) {
@@ -76,9 +87,7 @@ function showStructure() {
                                   make('div', 'empty', 'No foreign keys.'));
             section(
                 body, 'CREATE statement',
-                make(
-                    'pre', 'cellvalue',
-                    parts[3].map(function(r) { return text(r[0]) + ';'; }).join('\n\n')));
+                textBlock(parts[3].map(function(r) { return text(r[0]) + ';'; }).join('\n\n')));
           },
           function(error) {
             if (panelOwner !== 'structure') return;

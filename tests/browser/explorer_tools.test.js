@@ -471,6 +471,66 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
     assert.deepEqual(await h.gridRows(page), [['22', 'customer 22', 'Z\u00fcrich']]);
     assert.match(await page.textContent('#tables .on'), /^customers /);
   });
+
+  // Each step opens one more of the new parts; axe-core runs after each.
+  const OPEN_PARTS = [
+    {
+      name: 'a table with pager, filter row and key links',
+      step: async (page) => {
+        await openTable(page, 'orders');
+        await page.waitForSelector('#reswrap button.fklink');
+        await clickAndSettle(page, '#nextbtn');
+        await page.waitForSelector('#reswrap button.fklink');
+      }
+    },
+    {
+      name: 'Structure',
+      step: async (page) => {
+        await page.click('#structbtn');
+        await page.waitForSelector('#panelbody pre');
+      }
+    },
+    {
+      name: 'the cell viewer',
+      step: async (page) => {
+        await page.click('#reswrap tbody tr:nth-child(2) td:nth-child(3)');
+      }
+    },
+    {
+      name: 'History',
+      step: async (page) => {
+        await page.click('#historybtn');
+      }
+    },
+    {
+      name: 'Explain',
+      step: async (page) => {
+        await page.click('#explainbtn');
+        await page.waitForSelector('#panelbody ul.plan');
+      }
+    },
+  ];
+
+  for (const theme of ['light', 'dark']) {
+    for (const width of [1280, 375]) {
+      test(
+          `axe-core finds no violation with the new parts open: ${theme} theme, ${width} px`,
+          async () => {
+            const page = await explorer();
+            await page.setViewportSize({width: width, height: 900});
+            await page.evaluate(
+                (t) => document.documentElement.setAttribute('data-theme', t), theme);
+            for (const part of OPEN_PARTS) {
+              await part.step(page);
+              assert.deepEqual(await h.axeViolations(page), [], part.name);
+              if (part.name === 'Structure')
+                await h.screenshot(page, `tools-structure-${width}-${theme}`);
+            }
+            await h.screenshot(page, `tools-explain-${width}-${theme}`);
+            assert.deepEqual(page.errors, []);
+          });
+    }
+  }
 });
 
 describe('Explorer database list with many databases', {timeout: 60000}, () => {
@@ -511,6 +571,7 @@ describe('Explorer database list with many databases', {timeout: 60000}, () => {
             '^' + root + 'a\\.db' + DOT + '\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d UTC' + DOT +
             '\\d+\\.\\d KB$'));
     assert.equal(await page.isVisible('#dbfilter'), true);
+    assert.deepEqual(await h.axeViolations(page), []);
     await page.fill('#dbfilter', 'N07');
     assert.deepEqual(await options(), ['', root + 'c/n07.sqlite']);
     await page.selectOption('#dbsel', root + 'c/n07.sqlite');
