@@ -51,12 +51,14 @@ function tableStatement(table, filters) {
       ' LIMIT ' + TABLE_PAGE_ROWS + ';';
 }
 
-/// Opens `table` with `filters` (column name -> typed text) from page one.
-function openTable(table, filters) {
+/// Opens `table` with `filters` (column name -> typed text) from page one,
+/// sorted by the database when `sort` ({index, dir}) is given.
+function openTable(table, filters, sort) {
   var v = tableView(table, filters);
+  v.sort = sort || null;
   sqlBox.value = v.text;
-  sortCol = -1;
-  sortDir = 1;
+  sortCol = sort ? sort.index : -1;
+  sortDir = sort ? sort.dir : 1;
   showPage(v, 0);
   rememberRun(v);
 }
@@ -69,7 +71,9 @@ function applyFilter(name, typed) {
   else
     filters[name] = typed;
   filterFocus = name;
-  openTable(view.table, filters);
+  // A sort asked of the database stays; one made on screen belonged to
+  // the rows before the filter.
+  openTable(view.table, filters, view.sort);
 }
 
 var filterFocus = '';  // the column whose box keeps the focus after a redraw

@@ -196,6 +196,12 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
     await clickAndSettle(page, '#reswrap th button:has-text("total")');
     await clickAndSettle(page, '#reswrap th button:has-text("total")');
     assert.equal((await column(page, 3))[0], '999.5');
+    // A filter keeps the sort that the database made.
+    await page.fill('#reswrap input[aria-label="Filter status"]', '=open');
+    await page.press('#reswrap input[aria-label="Filter status"]', 'Enter');
+    await settled(page);
+    assert.deepEqual((await h.gridRows(page))[0].slice(2, 4), ['open', '999.5']);
+    assert.match(await page.textContent('#qmeta'), /sorted by total descending in the database$/);
 
     await h.runSql(page, 'SELECT id FROM orders WHERE id <= 5');
     const sent = page.statements.length;
