@@ -62,20 +62,19 @@ function abandonRequest(kind) {
   latestRequest[kind] = null;
 }
 
-/// Whether a request of `kind` is in flight.
-function requestPending(kind) { return Boolean(latestRequest[kind]); }
-
 /// Sends a request of `kind` in place of the one in flight. The promise
 /// resolves to the parsed answer or rejects with an Error, and only while
 /// no newer request of the same kind was started; otherwise it never
 /// settles.
 function send(kind, url, init) {
   abandonRequest(kind);
-  var mine = {seq: ++requestSeq, controller: new AbortController()};
-  latestRequest[kind] = mine;
-  init.signal = mine.controller.signal;
+  var seq = ++requestSeq;
+  var controller = new AbortController();
+  latestRequest[kind] = {seq: seq, controller: controller};
+  init.signal = controller.signal;
   function stillLatest() {
-    if (latestRequest[kind] !== mine) return false;
+    var latest = latestRequest[kind];
+    if (!latest || latest.seq !== seq) return false;
     latestRequest[kind] = null;
     return true;
   }

@@ -6,7 +6,6 @@
 'use strict';
 
 const assert = require('node:assert/strict');
-const fs = require('node:fs');
 const path = require('node:path');
 const {after, before, describe, test} = require('node:test');
 const h = require('./helpers');
@@ -24,29 +23,23 @@ function isAction(action) {
 }
 
 describe('Explorer answers', {timeout: 150000}, () => {
-  let dir;
+  let fixture;
   let labPath;
   let otherPath;
   let host;
   let browser;
 
   before(async () => {
-    dir = h.tempDir('sqlite-answers-');
-    labPath = path.join(dir, 'root', 'lab.db');
-    otherPath = path.join(dir, 'root', 'other.db');
-    h.makeDb(labPath, LAB_SQL);
-    h.makeDb(otherPath, OTHER_SQL);
-    fs.mkdirSync(path.join(dir, 'home'));
-    host = await h.startDevHost({SQLITE_ALLOWED_ROOT: path.join(dir, 'root'), HOME: path.join(dir, 'home')});
-    browser = await h.launchBrowser();
+    fixture = await h.startExplorerFixture('sqlite-answers-', {'lab.db': LAB_SQL, 'other.db': OTHER_SQL});
+    labPath = path.join(fixture.root, 'lab.db');
+    otherPath = path.join(fixture.root, 'other.db');
+    host = fixture.host;
+    browser = fixture.browser;
     await browser.context.grantPermissions(['clipboard-read', 'clipboard-write'], {origin: host.url});
   });
 
   after(async () => {
-    if (browser) await browser.close();
-    if (host) await host.stop();
-    if (host) h.assertCleanRuns(host);
-    fs.rmSync(dir, {recursive: true, force: true});
+    if (fixture) await fixture.stop();
   });
 
   /// The Explorer on `url` with `db` chosen and its tables listed.
@@ -269,7 +262,7 @@ describe('Explorer answers', {timeout: 150000}, () => {
     }
 
     test('a statement that outlives the host\'s own timeout shows the host\'s 502', async () => {
-      const strict = await h.startDevHost({SQLITE_ALLOWED_ROOT: path.join(dir, 'root'), HOME: path.join(dir, 'home')},
+      const strict = await h.startDevHost({SQLITE_ALLOWED_ROOT: fixture.root, HOME: path.join(fixture.dir, 'home')},
                                           ['--timeout', '500']);
       try {
         const page = await explorerOn(strict.url, labPath);

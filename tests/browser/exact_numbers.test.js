@@ -4,8 +4,6 @@
 'use strict';
 
 const assert = require('node:assert/strict');
-const fs = require('node:fs');
-const path = require('node:path');
 const {after, before, describe, test} = require('node:test');
 const h = require('./helpers');
 
@@ -28,28 +26,20 @@ const FIXTURE_SQL = 'CREATE TABLE big (id INTEGER PRIMARY KEY, v);\n' +
 const QUERY = 'SELECT id, v FROM big ORDER BY id';
 
 describe('exact big integers', {timeout: 90000}, () => {
-  let dir;
-  let host;
-  let browser;
+  let fixture;
   let page;
 
   before(async () => {
-    dir = h.tempDir('sqlite-bigint-');
-    h.makeDb(path.join(dir, 'root', 'big.db'), FIXTURE_SQL);
-    fs.mkdirSync(path.join(dir, 'home'));
-    host = await h.startDevHost({SQLITE_ALLOWED_ROOT: path.join(dir, 'root'), HOME: path.join(dir, 'home')});
-    browser = await h.launchBrowser();
-    await browser.context.grantPermissions(['clipboard-read', 'clipboard-write'], {origin: host.url});
-    page = await h.freshPage(browser.context, host.url);
-    await h.openExplorer(page, host.url + '/plugin_sqlite');
+    fixture = await h.startExplorerFixture('sqlite-bigint-', {'big.db': FIXTURE_SQL});
+    const url = fixture.host.url;
+    await fixture.browser.context.grantPermissions(['clipboard-read', 'clipboard-write'], {origin: url});
+    page = await h.freshPage(fixture.browser.context, url);
+    await h.openExplorer(page, url + '/plugin_sqlite');
     await page.waitForSelector('#tables .titem');
   });
 
   after(async () => {
-    if (browser) await browser.close();
-    if (host) await host.stop();
-    if (host) h.assertCleanRuns(host);
-    fs.rmSync(dir, {recursive: true, force: true});
+    if (fixture) await fixture.stop();
   });
 
   test('every value is shown with all its digits, numbers right-aligned', async () => {
