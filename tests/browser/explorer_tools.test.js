@@ -44,28 +44,21 @@ const SLOW_AFTER_FIRST_PAGE = 'SELECT id, CASE WHEN id > 501 THEN ' +
     '(SELECT count(*) FROM orders a, orders b WHERE a.id < o.id) ELSE 0 END AS slow FROM orders o ORDER BY id';
 
 describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
-  let dir;
+  let fixture;
   let dbPath;
   let host;
   let browser;
 
   before(async () => {
-    dir = h.tempDir('sqlite-tools-');
-    dbPath = path.join(dir, 'root', 'shop.db');
-    h.makeDb(dbPath, FIXTURE_SQL);
-    fs.mkdirSync(path.join(dir, 'home'));
-    host = await h.startDevHost(
-        {SQLITE_ALLOWED_ROOT: path.join(dir, 'root'), HOME: path.join(dir, 'home')});
-    browser = await h.launchBrowser();
+    fixture = await h.startExplorerFixture('sqlite-tools-', {'shop.db': FIXTURE_SQL});
+    ({host, browser} = fixture);
+    dbPath = path.join(fixture.root, 'shop.db');
     await browser.context.grantPermissions(
         ['clipboard-read', 'clipboard-write'], {origin: host.url});
   });
 
   after(async () => {
-    if (browser) await browser.close();
-    if (host) await host.stop();
-    if (host) h.assertCleanRuns(host);
-    fs.rmSync(dir, {recursive: true, force: true});
+    if (fixture) await fixture.stop();
   });
 
   /// A fresh Explorer whose statements sent to the query action are kept
@@ -416,7 +409,7 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
       'a hash naming a database that is gone shows the program\'s error and an empty page',
       async () => {
         const page = await h.freshPage(browser.context, host.url);
-        const gone = path.join(dir, 'root', 'gone.db');
+        const gone = path.join(fixture.root, 'gone.db');
         await page.goto(
             host.url + '/plugin_sqlite#' +
             new URLSearchParams({db: gone, table: 't', sql: 'SELECT 1'}));
@@ -540,35 +533,26 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
 });
 
 describe('Explorer database list with many databases', {timeout: 60000}, () => {
-  let dir;
-  let host;
-  let browser;
+  let fixture;
   const names = [
     'b/zeta.db', 'a.db', 'c/n07.sqlite', 'b/alpha.db', 'd1.db', 'd2.db', 'd3.db', 'd4.db', 'd5.db',
     'd6.db', 'd7.db'
   ];
 
   before(async () => {
-    dir = h.tempDir('sqlite-dblist-');
-    for (const name of names) h.makeDb(path.join(dir, 'root', name), 'CREATE TABLE t (x);');
-    fs.mkdirSync(path.join(dir, 'home'));
-    host = await h.startDevHost(
-        {SQLITE_ALLOWED_ROOT: path.join(dir, 'root'), HOME: path.join(dir, 'home')});
-    browser = await h.launchBrowser();
+    const dbs = Object.fromEntries(names.map((name) => [name, 'CREATE TABLE t (x);']));
+    fixture = await h.startExplorerFixture('sqlite-dblist-', dbs);
   });
 
   after(async () => {
-    if (browser) await browser.close();
-    if (host) await host.stop();
-    if (host) h.assertCleanRuns(host);
-    fs.rmSync(dir, {recursive: true, force: true});
+    if (fixture) await fixture.stop();
   });
 
   test('options are sorted by path with time and size; a filter box narrows them', async () => {
-    const page = await h.freshPage(browser.context, host.url);
-    await h.openExplorer(page, host.url + '/plugin_sqlite');
+    const page = await h.freshPage(fixture.browser.context, fixture.host.url);
+    await h.openExplorer(page, fixture.host.url + '/plugin_sqlite');
     const options = () => page.$$eval('#dbsel option', (list) => list.map((o) => o.value));
-    const root = path.join(dir, 'root') + path.sep;
+    const root = fixture.root + path.sep;
     assert.deepEqual(await options(), [''].concat(names.slice().sort().map((n) => root + n)));
     const label = await page.textContent('#dbsel option:nth-child(2)');
     assert.match(
