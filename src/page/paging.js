@@ -68,8 +68,9 @@ function orderClause(v) {
   return ' ORDER BY ' + (v.sort.index + 1) + (v.sort.dir === 1 ? ' ASC' : ' DESC') + ' NULLS LAST';
 }
 
-// The page statement; with `keyed` the table's rowid is asked for as one
-// more column at the end, the key of the next page.
+// The statement of page `page`, asking for one row more than `size` to
+// learn whether more follow. A keyed table view asks for the rowid as one
+// more column at the end: the key after which the next page starts.
 function pageStatement(v, page, size) {
   var limit = ' LIMIT ' + (size + 1);
   if (v.kind === 'wrapped')
@@ -142,14 +143,14 @@ function showPage(v, page) {
         var paged = isPageResult(v, answer);
         showAnswer(paged ? pageAnswer(v, page, v.size, answer) : answer);
         if (paged && v.sort) qmeta.textContent += DOT + sortNote(v);
-        showPager();
+        showPager(paged);
         keepSortedColumn(v);
       },
       function(error) {
         runningQuery = null;
         runbtn.disabled = false;
         queryFailed('Request failed: ' + failureText(error));
-        showPager();
+        showPager(false);
       });
 }
 
@@ -159,13 +160,11 @@ function sortNote(v) {
       ' in the database';
 }
 
-function showPager() {
-  var rows = lastData && lastData.ok === true && !failedPartWay(lastData) ?
-      (lastData.rows || []).length :
-      0;
-  var paged = isPaged(view) && rows > 0;
-  pager.hidden = !paged;
-  if (!paged) return;
+/// Shows the pager under a page of rows (`paged`); hides it otherwise.
+function showPager(paged) {
+  var rows = paged ? (lastData.rows || []).length : 0;
+  pager.hidden = rows === 0;
+  if (!rows) return;
   var first = view.page * view.size + 1;
   rangeText.textContent = 'rows ' + first + '-' + (first + rows - 1);
   prevbtn.disabled = view.page === 0;
