@@ -76,6 +76,7 @@ function drawGrid(rows) {
   reswrap.appendChild(table);
   shownRows = rows;
   stickFilterRow(table);
+  cellKeys(table);
   linkForeignKeys(table, rows, columns);
 }
 

@@ -362,7 +362,12 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
       assert.equal(await page.textContent('#panelbody .hint'), c.kind);
       assert.equal(await page.textContent('#panelbody pre'), c.shown);
     }
-    await page.click('#reswrap tbody td:nth-child(2)');
+    // From the keyboard: the first cell is a tab stop, arrows move, Enter opens.
+    await page.click('#panelclose');
+    await page.focus('#reswrap tbody td:first-child');
+    await page.keyboard.press('ArrowRight');
+    await page.keyboard.press('Enter');
+    assert.equal(await page.textContent('#paneltitle'), 'Value of j');
     await page.click('#panelbody button:has-text("Copy value")');
     await page.waitForFunction(
         () => document.getElementById('qmeta').textContent === 'Value copied');
