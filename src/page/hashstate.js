@@ -5,7 +5,9 @@
 var writtenHash = '';  // the hash this page wrote last
 var restoringDb = '';  // the database a hash names, until the list is shown
 
-/// The hash for view `v`: db, then table and filter for a table, then sql.
+/// The hash for view `v`: db, then table and filter for a table, sql, and
+/// a sort made by the database as the column's position, negative when
+/// descending.
 function hashFor(v) {
   var fields = new URLSearchParams();
   fields.set('db', currentDb);
@@ -14,6 +16,7 @@ function hashFor(v) {
     if (Object.keys(v.filters).length) fields.set('filter', JSON.stringify(v.filters));
   }
   fields.set('sql', v.text);
+  if (v.sort) fields.set('sort', String((v.sort.index + 1) * v.sort.dir));
   return '#' + fields.toString();
 }
 
@@ -33,6 +36,11 @@ function hashFilters(fields) {
   }
 }
 
+function hashSort(fields) {
+  var position = parseInt(fields.get('sort') || '', 10);
+  return position ? {index: Math.abs(position) - 1, dir: position > 0 ? 1 : -1} : null;
+}
+
 function markTable(table) {
   chosenTable = table;
   var buttons = tables.querySelectorAll('.titem');
@@ -50,19 +58,25 @@ function restoreView(fields, schema) {
     return;
   }
   var sql = fields.get('sql') || '';
+  var sort = hashSort(fields);
   var table = fields.has('table') ? schemaTable(fields.get('table')) : null;
   if (table) {
     markTable(table);
     var filters = hashFilters(fields);
     if (!sql || sql === tableStatement(table, filters)) {
-      openTable(table, filters);
+      openTable(table, filters, sort);
       return;
     }
   }
-  if (sql) {
-    sqlBox.value = sql;
-    runQuery();
+  if (!sql.trim()) return;
+  sqlBox.value = sql;
+  var v = viewForStatement(sql);
+  if (sort && isPaged(v)) {
+    v.sort = sort;
+    sortCol = sort.index;
+    sortDir = sort.dir;
   }
+  showPage(v, 0);
 }
 
 /// Restores the view the address's hash names; false when it names none.

@@ -188,6 +188,7 @@ function sortInDatabase(index) {
   view.starts = [null];
   sortCol = index;
   sortDir = dir;
+  writeHash(view);
   // Like a sort on screen, the sorted rows keep the column in view and the
   // keyboard focus on its header.
   view.afterSort = {

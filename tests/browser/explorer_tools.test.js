@@ -184,6 +184,12 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
     assert.match(page.statements.at(-1), /\) ORDER BY 1 DESC NULLS LAST LIMIT 501 OFFSET 0$/);
     await clickAndSettle(page, '#nextbtn');
     assert.equal((await column(page, 0))[0], '2500');
+    // The address keeps the sort: a reload shows the sorted first page.
+    await page.reload();
+    await page.waitForSelector('#reswrap tbody tr');
+    await settled(page);
+    assert.deepEqual((await column(page, 0)).slice(0, 2), ['3000', '2999']);
+    assert.equal(await page.getAttribute('#reswrap th:first-child', 'aria-sort'), 'descending');
 
     await openTable(page, 'orders');
     await clickAndSettle(page, '#reswrap th button:has-text("total")');
@@ -397,6 +403,16 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
         assert.equal(await page.inputValue('#sql'), filtered);
         assert.equal(await page.inputValue('#reswrap input[aria-label="Filter status"]'), 'open');
         assert.deepEqual([...new Set(await column(page, 2))], ['open']);
+
+        // A sort made by the database comes back too.
+        await clickAndSettle(page, '#reswrap th button:has-text("total")');
+        await clickAndSettle(page, '#reswrap th button:has-text("total")');
+        await page.reload();
+        await page.waitForSelector('#reswrap tbody tr');
+        await settled(page);
+        assert.deepEqual((await h.gridRows(page))[0].slice(2, 4), ['open', '999.5']);
+        assert.match(
+            await page.textContent('#qmeta'), /sorted by total descending in the database$/);
 
         await h.runSql(page, 'SELECT id FROM orders WHERE id > 2990');
         await page.reload();
