@@ -383,13 +383,16 @@ async function main() {
     host.close();
     process.exit(1);
   }
+  // One write, so that whoever waits for the "listening on" line gets the
+  // whole banner with it.
   const gated = Boolean(process.env.ZINDO_PASSWORD);
-  host.note(`Explorer: http://${HOST}:${port}/plugin_sqlite` +
-            (gated ? '?pwd=<password> (the node password gate is on)' : ''));
-  host.note(`listening on http://${HOST}:${port}/ (the host's start page; Ctrl-C stops it)`);
-  if (process.env.SQLITE_ALLOWED_ROOT) host.note('databases under: ' + process.env.SQLITE_ALLOWED_ROOT);
-  host.note('plugin: ' + options.bin);
-  host.note('plugin meta: ' + meta.line);
+  const banner = [
+    `Explorer: http://${HOST}:${port}/plugin_sqlite` + (gated ? '?pwd=<password> (the node password gate is on)' : ''),
+    `listening on http://${HOST}:${port}/ (the host's start page; Ctrl-C stops it)`,
+  ];
+  if (process.env.SQLITE_ALLOWED_ROOT) banner.push('databases under: ' + process.env.SQLITE_ALLOWED_ROOT);
+  banner.push('plugin: ' + options.bin, 'plugin meta: ' + meta.line);
+  host.note(banner.join('\n'));
   const stop = () => {
     host.close();
     process.exit(0);

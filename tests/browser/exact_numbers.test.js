@@ -81,6 +81,29 @@ describe('exact big integers', {timeout: 90000}, () => {
     }
   });
 
+  test('the page reads every JSON form as JSON.parse does, except integers beyond 2^53', async () => {
+    // Cell tokens as the answer's text carries them, and the cell's text on
+    // screen: JSON.parse's value in the grid's form, or the digits as they
+    // stand for an integer beyond 2^53.
+    const onScreen = (value) => (value === null ? 'NULL' : typeof value === 'object' ? JSON.stringify(value) : String(value));
+    const TOKENS = [
+      '"plain"', '"quote \\" backslash \\\\ slash \\/"', '"\\u00e9\\u4e2d"', '"\\ud83d\\ude00"', '"tab\\tnew\\nline"',
+      '-0.5', '1E3', '1e-7', '2.50', '-0', 'true', 'false', 'null', '[1, [2, "x"]]', '{"a": {"b": []}}',
+    ];
+    const BIG = ['123456789012345678901234567890', '-9223372036854775809', '9007199254740993'];
+    const cells = TOKENS.concat(BIG);
+    const body = '{ "ok" : true ,\n "columns" : [' + cells.map((_, i) => '{"name":"c' + i + '"}').join(' ,\n ') +
+                 '],\r\n\t"rows": [ [ ' + cells.join(' , ') + ' ] ], "row_count": 1, "ms": 0 }\n';
+    await page.route((url) => url.searchParams.get('action') === 'query',
+                     (route) => route.fulfill({contentType: 'application/json', body: body}));
+    try {
+      await h.runSql(page, 'SELECT 1');
+      assert.deepEqual(await h.gridRows(page), [TOKENS.map((token) => onScreen(JSON.parse(token))).concat(BIG)]);
+    } finally {
+      await page.unrouteAll();
+    }
+  });
+
   test('ordinary numbers keep their usual form', async () => {
     await h.runSql(page, 'SELECT 0, -0.0, 2.5, 1e20, 9007199254740991, -9007199254740991, 0.1 + 0.2');
     assert.deepEqual(await h.gridRows(page),
