@@ -472,9 +472,12 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
         return nested ? [item.firstChild.textContent, walk(nested)] : item.textContent;
       });
     });
-    assert.deepEqual(
-        tree,
-        ['SCAN orders', ['LIST SUBQUERY 1', ['SCAN customers']], 'USE TEMP B-TREE FOR ORDER BY']);
+    // The subquery's steps nest under it; SQLite versions differ in the
+    // steps they add (a bloom filter, say), not in this shape.
+    assert.equal(tree[0], 'SCAN orders');
+    assert.deepEqual(tree[1].slice(0, 1), ['LIST SUBQUERY 1']);
+    assert.equal(tree[1][1][0], 'SCAN customers');
+    assert.equal(tree.at(-1), 'USE TEMP B-TREE FOR ORDER BY');
     assert.match(
         page.statements.at(-1), /^EXPLAIN QUERY PLAN SELECT id FROM orders .* ORDER BY total$/);
   });
