@@ -330,6 +330,7 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
     assert.equal(await range(page), 'rows 1-500');
     await page.click('#dlcsvbtn');
     assert.equal(await page.isVisible('#dlcancel'), true);
+    await h.screenshot(page, 'tools-download');
     await page.waitForFunction(
         () => /^Download stopped/.test(document.getElementById('qmeta').textContent));
     assert.equal(
