@@ -1,5 +1,7 @@
 #include "json_out.h"
 
+#include <charconv>
+#include <cstring>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -22,15 +24,41 @@ void html_header() {
 
 static bool passes_unchanged(unsigned char c) { return c >= 0x20 && c != '"' && c != '\\'; }
 
+void out_text(const char *s) { out_bytes(s, std::strlen(s)); }
+
+// The standard defines to_chars with a precision as printf with that
+// conversion in the "C" locale; it formats without printf's parsing of a
+// format, its locale and its arbitrary-precision arithmetic.
+std::size_t format_int(long long value, char *out) {
+  return static_cast<std::size_t>(std::to_chars(out, out + NUMBER_CAP, value).ptr - out);
+}
+
+std::size_t format_double(double value, char *out) {
+  constexpr int SIGNIFICANT_DIGITS = 15;
+  const std::to_chars_result end =
+      std::to_chars(out, out + NUMBER_CAP, value, std::chars_format::general, SIGNIFICANT_DIGITS);
+  return static_cast<std::size_t>(end.ptr - out);
+}
+
+void json_int(long long value) {
+  char text[NUMBER_CAP];
+  out_bytes(text, format_int(value, text));
+}
+
+void json_double(double value) {
+  char text[NUMBER_CAP];
+  out_bytes(text, format_double(value, text));
+}
+
 void json_str(const char *s) {
-  std::fputc('"', stdout);
+  out_byte('"');
   const unsigned char *p = reinterpret_cast<const unsigned char *>(s ? s : "");
   while (*p) {
     // Plain runs go out in one write; only the bytes that need care are
     // handled one at a time.
     const unsigned char *run = p;
     while (*p && passes_unchanged(*p)) ++p;
-    if (p > run) std::fwrite(run, 1, static_cast<std::size_t>(p - run), stdout);
+    if (p > run) out_bytes(reinterpret_cast<const char *>(run), static_cast<std::size_t>(p - run));
     if (!*p) break;
     switch (*p) {
       case '"': out_lit("\\\""); break;
@@ -42,7 +70,7 @@ void json_str(const char *s) {
     }
     ++p;
   }
-  std::fputc('"', stdout);
+  out_byte('"');
 }
 
 void json_error(const char *code, const char *detail) {

@@ -66,3 +66,13 @@ void plat_dir_close(plat_dir *dir);
 /// Prepares the process for serving one response: a reader that goes away
 /// early must not turn the program's exit status into a signal.
 void plat_start();
+
+/// Appends the `n` bytes at `bytes` to standard output, in the C library's
+/// buffer of stdout: they reach the host when the buffer fills or the
+/// process exits. The program has one thread, so the stream is used
+/// without taking its lock. A failed write is not reported: the host has
+/// gone, and nobody reads the rest.
+void plat_out(const char *bytes, std::size_t n);
+
+/// Appends the byte `c` to standard output, as plat_out does.
+void plat_out_byte(char c);
