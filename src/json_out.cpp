@@ -1,6 +1,5 @@
 #include "json_out.h"
 
-#include <charconv>
 #include <cstring>
 #include <ctime>
 
@@ -25,20 +24,6 @@ void html_header() {
 static bool passes_unchanged(unsigned char c) { return c >= 0x20 && c != '"' && c != '\\'; }
 
 void out_text(const char *s) { out_bytes(s, std::strlen(s)); }
-
-// The standard defines to_chars with a precision as printf with that
-// conversion in the "C" locale; it formats without printf's parsing of a
-// format, its locale and its arbitrary-precision arithmetic.
-std::size_t format_int(long long value, char *out) {
-  return static_cast<std::size_t>(std::to_chars(out, out + NUMBER_CAP, value).ptr - out);
-}
-
-std::size_t format_double(double value, char *out) {
-  constexpr int SIGNIFICANT_DIGITS = 15;
-  const std::to_chars_result end =
-      std::to_chars(out, out + NUMBER_CAP, value, std::chars_format::general, SIGNIFICANT_DIGITS);
-  return static_cast<std::size_t>(end.ptr - out);
-}
 
 void json_int(long long value) {
   char text[NUMBER_CAP];

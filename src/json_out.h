@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "number_text.h"
 #include "platform/platform.h"
 
 /// Writes a literal fragment with its exact length (no terminator).
@@ -20,23 +21,6 @@ inline void out_byte(char c) { plat_out_byte(c); }
 
 /// Writes the NUL-terminated text `s` as it is, with no quotes or escapes.
 void out_text(const char *s);
-
-/// Room for any number that format_int or format_double writes:
-/// "-9223372036854775808" is 20 bytes, "-2.22507385850720e-308" 22.
-constexpr std::size_t NUMBER_CAP = 24;
-
-/// Writes `value` in plain decimal with a leading minus when negative (the
-/// bytes of printf's "%lld") to `out`, NUMBER_CAP bytes, without a
-/// terminator. Returns the number of bytes written.
-std::size_t format_int(long long value, char *out);
-
-/// Writes `value` with at most 15 significant digits, trailing zeros and a
-/// trailing point dropped, in exponent form ("1e+20", "1e-05") when the
-/// decimal exponent is below -4 or at least 15 (the bytes of printf's
-/// "%.15g" in the "C" locale) to `out`, NUMBER_CAP bytes, without a
-/// terminator. Returns the number of bytes written. `value` must be finite:
-/// JSON has no number for the others.
-std::size_t format_double(double value, char *out);
 
 /// Writes `value` as format_int forms it.
 void json_int(long long value);

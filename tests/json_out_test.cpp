@@ -3,13 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <climits>
-#include <cmath>
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <random>
 #include <string>
 
 #include "test_support.h"
@@ -60,135 +55,7 @@ TEST(JsonUtc, FormatsUtcSeconds) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\"2024-05-01T09:30:00Z\"");
 }
 
-// The number writers promise printf's bytes; printf itself is the oracle.
-std::string printf_form(const char *format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
-std::string printf_form(long long value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld", value);
-  return text;
-}
-
-std::string written_double(double value) {
-  char text[NUMBER_CAP];
-  return std::string(text, format_double(value, text));
-}
-
-std::string written_int(long long value) {
-  char text[NUMBER_CAP];
-  return std::string(text, format_int(value, text));
-}
-
-double from_bits(std::uint64_t bits) {
-  double value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
-
-// Collects the values whose bytes differ from printf's, a few of them
-// shown in full, so that one failure says what went wrong.
-class mismatches {
- public:
-  void check(const std::string &ours, const std::string &oracle) {
-    if (ours == oracle) return;
-    if (++count_ <= SHOWN) shown_ += "  " + oracle + " written as " + ours + "\n";
-  }
-  int count() const { return count_; }
-  const std::string &shown() const { return shown_; }
-
- private:
-  static constexpr int SHOWN = 10;
-  int count_ = 0;
-  std::string shown_;
-};
-
-void check_double(mismatches &found, double value) {
-  found.check(written_double(value), printf_form("%.15g", value));
-}
-
-TEST(NumberWriter, DoublesMatchPrintfOnEdgeValues) {
-  const double edges[] = {
-      0.0, -0.0, 1.0, -1.0, 0.1, 0.2, 0.3, 100.0, 1e15, 1e16, 1e15 - 1, 1e15 + 1, 999999999999999.0,
-      9999999999999998.0, 123456789012345678.0, DBL_MAX, -DBL_MAX, DBL_MIN, -DBL_MIN, DBL_TRUE_MIN,
-      -DBL_TRUE_MIN, 2.2250738585072009e-308, 4.9406564584124654e-324, 1e-310, 0.0001, 0.00001,
-      0.000099999999999999995, 0.00009999999999999999,
-      // values that round at the 15th significant digit, up, down and onto a carry
-      0.123456789012345, 0.1234567890123449, 0.1234567890123451, 1.000000000000005,
-      9.999999999999995, 9.9999999999999953, 99999999999999.95, 999999999999999.5,
-      0.99999999999999994, 1.2345678901234567e-5, 5e-324, 1.7976931348623157e308, 2.5, 0.5, 1.5e300,
-      3.0000000000000004, 0.30000000000000004, 123.456, -987654.321e-20, 1e21, 1e22, 1e23,
-      4503599627370496.5, 9007199254740993.0, 18014398509481986.0};
-  mismatches found;
-  for (double value : edges) check_double(found, value);
-  for (int exponent = -323; exponent <= 308; ++exponent) {
-    const double power = std::pow(10.0, exponent);
-    for (double value : {power, -power, std::nextafter(power, 0.0), std::nextafter(power, DBL_MAX),
-                         9.5 * power, 9.999999999999995 * power}) {
-      if (std::isfinite(value)) check_double(found, value);
-    }
-  }
-  EXPECT_EQ(found.count(), 0) << found.shown();
-}
-
-// Fixed seeds: a failure is repeatable, and the values are the same on
-// every run.
-TEST(NumberWriter, DoublesMatchPrintfOnRandomBitPatterns) {
-  std::mt19937_64 random(0x5eed'0013);
-  mismatches found;
-  for (int i = 0; i < 1'000'000; ++i) {
-    const double value = from_bits(random());
-    if (std::isfinite(value)) check_double(found, value);
-  }
-  EXPECT_EQ(found.count(), 0) << found.shown();
-}
-
-// What a database mostly holds: few digits, sums and quotients of them,
-// and magnitudes around the switch between the two notations.
-TEST(NumberWriter, DoublesMatchPrintfOnRandomNiceValues) {
-  std::mt19937_64 random(0x0013'5eed);
-  std::uniform_int_distribution<long long> mantissa(-10'000'000'000'000'000,
-                                                    10'000'000'000'000'000);
-  std::uniform_int_distribution<int> digits(1, 18);
-  std::uniform_int_distribution<int> exponent(-25, 25);
-  mismatches found;
-  for (int i = 0; i < 1'000'000; ++i) {
-    const long long scale = static_cast<long long>(std::pow(10.0, digits(random)));
-    const double whole = static_cast<double>(mantissa(random) % scale);
-    const double value = whole * std::pow(10.0, exponent(random));
-    check_double(found, value);
-    check_double(found, whole / 7.0);
-    check_double(found, whole * 0.01 + 0.1);
-  }
-  EXPECT_EQ(found.count(), 0) << found.shown();
-}
-
-TEST(NumberWriter, IntegersMatchPrintf) {
-  mismatches found;
-  for (long long value : {0LL, 1LL, -1LL, 9LL, 10LL, -10LL, LLONG_MAX, LLONG_MIN, LLONG_MIN + 1,
-                          LLONG_MAX - 1, 4294967295LL, 4294967296LL, -2147483648LL}) {
-    found.check(written_int(value), printf_form(value));
-  }
-  long long power = 1;
-  for (int exponent = 0; exponent <= 18; ++exponent) {
-    if (exponent > 0) power *= 10;
-    for (long long value : {power, power - 1, power + 1, -power, 1 - power}) {
-      found.check(written_int(value), printf_form(value));
-    }
-  }
-  std::mt19937_64 random(0x13);
-  for (int i = 0; i < 1'000'000; ++i) {
-    // Every magnitude equally often, not mostly 19-digit values.
-    const long long value = static_cast<long long>(random()) >> (i % 64);
-    found.check(written_int(value), printf_form(value));
-  }
-  EXPECT_EQ(found.count(), 0) << found.shown();
-}
-
-TEST(NumberWriter, WritersPutTheFormsOnStandardOutput) {
+TEST(JsonNumbers, WritersPutTheFormsOnStandardOutput) {
   testing::internal::CaptureStdout();
   json_int(LLONG_MIN);
   out_byte(',');
