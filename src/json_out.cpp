@@ -1,7 +1,6 @@
 #include "json_out.h"
 
 #include <cstring>
-#include <ctime>
 
 #include "platform/platform.h"
 
@@ -70,11 +69,8 @@ void json_error(const char *code, const char *detail) {
 }
 
 void json_utc(long long secs) {
-  constexpr std::size_t UTC_CAP = 40;
   char text[UTC_CAP];
-  std::tm fields{};
-  if (!plat_gmtime(secs, &fields)) fields = std::tm{};
-  if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &fields) == 0) text[0] = '\0';
+  format_utc(secs, text);
   json_str(text);
 }
 

@@ -44,8 +44,8 @@ void json_str(const char *s);
 /// left out when `detail` is empty.
 void json_error(const char *code, const char *detail);
 
-/// Writes the UTC time `secs` as a JSON string "YYYY-MM-DDTHH:MM:SSZ". A
-/// time the platform cannot convert is formatted from an all-zero calendar.
+/// Writes the UTC time `secs` as a JSON string "YYYY-MM-DDTHH:MM:SSZ", in
+/// the form format_utc gives it.
 void json_utc(long long secs);
 
 /// Writes "true" or "false".

@@ -20,3 +20,15 @@ std::size_t format_int(long long value, char *out);
 /// terminator. Returns the number of bytes written. `value` must be finite:
 /// JSON has no number for the others.
 std::size_t format_double(double value, char *out);
+
+/// Room for format_utc's text and its terminator.
+constexpr std::size_t UTC_CAP = 40;
+
+/// Writes the UTC time `secs` (seconds since 1970-01-01 00:00:00 UTC) as
+/// "YYYY-MM-DDTHH:MM:SSZ" with a terminator to `out`, UTC_CAP bytes: the
+/// year in plain decimal (no padding, a minus before year 0), every other
+/// field in two digits. A time whose year lies more than the range of an
+/// int away from 1900, which the C library's calendar cannot hold, is
+/// written from an all-zero calendar: "1900-01-00T00:00:00Z". Returns the
+/// length of the text.
+std::size_t format_utc(long long secs, char *out);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <random>
 #include <string>
 
@@ -140,6 +141,59 @@ TEST(NumberText, IntegersMatchPrintf) {
     found.check(written_int(value), printf_form(value));
   }
   EXPECT_EQ(found.count(), 0) << found.shown();
+}
+
+std::string written_utc(long long secs) {
+  char text[UTC_CAP];
+  const std::size_t length = format_utc(secs, text);
+  EXPECT_EQ(std::strlen(text), length) << secs;
+  return text;
+}
+
+TEST(NumberText, UtcTimesAcrossTheCalendar) {
+  const struct {
+    long long secs;
+    const char *text;
+  } cases[] = {
+      {0, "1970-01-01T00:00:00Z"},
+      {-1, "1969-12-31T23:59:59Z"},
+      {1714555800, "2024-05-01T09:30:00Z"},
+      {951782400, "2000-02-29T00:00:00Z"},    // a leap day of a 400th year
+      {-2203891200, "1900-03-01T00:00:00Z"},  // 1900 had no February 29
+      {4107542400 - 1, "2100-02-28T23:59:59Z"},
+      {-11670998400, "1600-02-29T00:00:00Z"},
+      {-62135596800, "1-01-01T00:00:00Z"},  // the year is not padded
+      {-62167219201, "-1-12-31T23:59:59Z"},
+      {253402300800, "10000-01-01T00:00:00Z"},
+      // The calendar ends where the C library's int for years from 1900
+      // ends; past that, the all-zero calendar.
+      {67767976233532800, "2147483648-01-01T00:00:00Z"},
+      {67768036191676800 - 1, "2147485547-12-31T23:59:59Z"},
+      {67768036191676800, "1900-01-00T00:00:00Z"},
+      {-67768040609740800, "-2147481748-01-01T00:00:00Z"},
+      {-67768040609740800 - 1, "1900-01-00T00:00:00Z"},
+      {LLONG_MAX, "1900-01-00T00:00:00Z"},
+      {LLONG_MIN, "1900-01-00T00:00:00Z"},
+  };
+  for (const auto &c : cases) EXPECT_EQ(written_utc(c.secs), c.text) << c.secs;
+}
+
+TEST(NumberText, UtcTimesMatchTheCLibrary) {
+  std::mt19937_64 random(0x7153);
+  // Ten thousand years either side of 1970, then a million either side.
+  std::uniform_int_distribution<long long> near(-315'569'520'000, 315'569'520'000);
+  std::uniform_int_distribution<long long> far(-31'556'952'000'000, 31'556'952'000'000);
+  int mismatches = 0;
+  std::string first;
+  for (int i = 0; i < 200'000; ++i) {
+    const long long secs = i % 2 == 0 ? near(random) : far(random);
+    const std::time_t t = static_cast<std::time_t>(secs);
+    char oracle[64];
+    std::strftime(oracle, sizeof oracle, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&t));
+    const std::string ours = written_utc(secs);
+    if (ours != oracle && mismatches++ == 0) first = std::string(oracle) + " written as " + ours;
+  }
+  EXPECT_EQ(mismatches, 0) << first;
 }
 
 }  // namespace

@@ -4,17 +4,12 @@
 #pragma once
 
 #include <cstddef>
-#include <ctime>
 
 /// Milliseconds of a monotonic clock; only differences are meaningful.
 long long plat_ticks_ms();
 
 /// Seconds since 1970-01-01 00:00:00 UTC.
 long long plat_time_now();
-
-/// Fills `out` with the UTC calendar fields of `secs`. Returns false when
-/// the time cannot be converted (`out` is then left as it was).
-bool plat_gmtime(long long secs, std::tm *out);
 
 /// The id of the running process.
 long plat_pid();

@@ -50,11 +50,6 @@ long long plat_time_now() {
   return static_cast<long long>(now.tv_sec);
 }
 
-bool plat_gmtime(long long secs, std::tm *out) {
-  const time_t t = static_cast<time_t>(secs);
-  return gmtime_r(&t, out) != nullptr;
-}
-
 long plat_pid() { return static_cast<long>(getpid()); }
 
 const char *plat_name() {
