@@ -24,9 +24,10 @@ void action_info() {
   json_utc(now);
   out_lit(",\"node_auth\":");
   json_bool(node_password() != nullptr);
-  out_lit(
-      ",\"readonly\":true,\"zero_network\":true,\"threadsafe\":0,\"load_extension\":false,"
-      "\"max_rows\":");
+  out_lit(",\"readonly\":true,\"zero_network\":true,\"threadsafe\":");
+  // The linked library's own answer: 0, as it is built for one thread.
+  json_int(sqlite3_threadsafe());
+  out_lit(",\"load_extension\":false,\"max_rows\":");
   json_int(MAX_ROWS);
   out_lit(",\"budget_ms\":");
   json_int(BUDGET_MS);
