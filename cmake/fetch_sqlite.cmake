@@ -44,6 +44,41 @@ function(file_has_sha256 file expected out)
   endif()
 endfunction()
 
+# Checks `tarball` against SQLITE_NPM_INTEGRITY, extracts it into `work`,
+# checks sqlite3.c and sqlite3.h against SQLITE_C_SHA256 and
+# SQLITE_H_SHA256, and copies them into SQLITE_SOURCE_DIR. Sets `error` to
+# "" on success, else to the reason, with nothing copied.
+function(take_sqlite_from_tarball tarball work error)
+  file(SHA512 "${tarball}" tarball_hex)
+  hex_to_base64("${tarball_hex}" tarball_base64)
+  if(NOT "sha512-${tarball_base64}" STREQUAL SQLITE_NPM_INTEGRITY)
+    set(${error} "the tarball's sha512-${tarball_base64} is not the pinned ${SQLITE_NPM_INTEGRITY}" PARENT_SCOPE)
+    return()
+  endif()
+
+  # Whole: extracting by name would stop with the tar tool's own message
+  # when a file is missing. Nothing but the two checked files is used.
+  file(REMOVE_RECURSE "${work}")
+  file(ARCHIVE_EXTRACT INPUT "${tarball}" DESTINATION "${work}")
+  set(extracted "${work}/package/deps/sqlite3")
+  foreach(name_and_pin "sqlite3.c;${SQLITE_C_SHA256}" "sqlite3.h;${SQLITE_H_SHA256}")
+    list(GET name_and_pin 0 name)
+    list(GET name_and_pin 1 pin)
+    file_has_sha256("${extracted}/${name}" "${pin}" matches)
+    if(NOT matches)
+      set(${error} "${name} is missing or its sha256 is not the pinned ${pin}" PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+
+  file(MAKE_DIRECTORY "${SQLITE_SOURCE_DIR}")
+  file(COPY "${extracted}/sqlite3.c" "${extracted}/sqlite3.h" DESTINATION "${SQLITE_SOURCE_DIR}")
+  # The tarball's file times are of 1985: a refetched source must still be
+  # newer than the objects built from the one it replaces.
+  file(TOUCH "${SQLITE_SOURCE_DIR}/sqlite3.c" "${SQLITE_SOURCE_DIR}/sqlite3.h")
+  set(${error} "" PARENT_SCOPE)
+endfunction()
+
 # Makes sure SQLITE_SOURCE_DIR holds the verified sqlite3.c and sqlite3.h,
 # fetching them when they are missing or do not match their pins. Any
 # failed check stops the configure with the reason.
@@ -76,28 +111,9 @@ function(fetch_sqlite_amalgamation)
     message(FATAL_ERROR "npm pack ${SQLITE_NPM_PACKAGE} failed (${npm_result})")
   endif()
 
-  file(SHA512 "${tarballs}" tarball_hex)
-  hex_to_base64("${tarball_hex}" tarball_base64)
-  if(NOT "sha512-${tarball_base64}" STREQUAL SQLITE_NPM_INTEGRITY)
-    message(FATAL_ERROR "${SQLITE_NPM_PACKAGE}: the tarball's sha512-${tarball_base64} is not the pinned ${SQLITE_NPM_INTEGRITY}")
+  take_sqlite_from_tarball("${tarballs}" "${work}/x" error)
+  if(error)
+    message(FATAL_ERROR "${SQLITE_NPM_PACKAGE}: ${error}")
   endif()
-
-  file(ARCHIVE_EXTRACT INPUT "${tarballs}" DESTINATION "${work}/x" PATTERNS
-       package/deps/sqlite3/sqlite3.c package/deps/sqlite3/sqlite3.h)
-  set(extracted "${work}/x/package/deps/sqlite3")
-  foreach(name_and_pin "sqlite3.c;${SQLITE_C_SHA256}" "sqlite3.h;${SQLITE_H_SHA256}")
-    list(GET name_and_pin 0 name)
-    list(GET name_and_pin 1 pin)
-    file_has_sha256("${extracted}/${name}" "${pin}" matches)
-    if(NOT matches)
-      message(FATAL_ERROR "${SQLITE_NPM_PACKAGE}: ${name} is missing or its sha256 is not the pinned ${pin}")
-    endif()
-  endforeach()
-
-  file(MAKE_DIRECTORY "${SQLITE_SOURCE_DIR}")
-  file(COPY "${extracted}/sqlite3.c" "${extracted}/sqlite3.h" DESTINATION "${SQLITE_SOURCE_DIR}")
-  # The tarball's file times are of 1985: a refetched source must still be
-  # newer than the objects built from the one it replaces.
-  file(TOUCH "${SQLITE_SOURCE_DIR}/sqlite3.c" "${SQLITE_SOURCE_DIR}/sqlite3.h")
   file(REMOVE_RECURSE "${work}")
 endfunction()

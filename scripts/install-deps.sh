@@ -8,9 +8,10 @@ cd "$(dirname "$0")/.."
 purpose="${1:-test}"
 
 # SQLite itself is compiled in from source that the build fetches with npm;
-# the sqlite3 shell makes the demo's and the tests' databases.
+# the sqlite3 shell makes the demo's and the tests' databases, and GDAL's
+# ogr2ogr writes a GeoPackage for the tests.
 packages=(g++ cmake make sqlite3)
-[ "$purpose" = test ] && packages+=(libgtest-dev chromium)
+[ "$purpose" = test ] && packages+=(libgtest-dev chromium gdal-bin)
 # make bench: the timer, the instruction counter, the memory meter, the
 # peers (the sqlite3 shell, GNU find, a static C program) and the driver.
 [ "$purpose" = bench ] && packages+=(hyperfine valgrind time findutils gcc libc6-dev python3)
