@@ -21,9 +21,10 @@ void plat_start() {
 // Most of a document is fragments of a few bytes. While stdout's buffer
 // has room they are copied straight into it, as glibc's own putc_unlocked
 // does for one byte; fwrite_unlocked would cost a library call with its own
-// bookkeeping per fragment. A full buffer, a line-buffered terminal (whose
-// free room glibc keeps at zero) and other C libraries take the library
-// call.
+// bookkeeping per fragment. A full buffer and a line-buffered terminal
+// (whose free room glibc keeps at zero) take the library call; so does
+// every fragment with other C libraries, not all of which have
+// fwrite_unlocked.
 void plat_out(const char *bytes, std::size_t n) {
 #if defined(__GLIBC__)
   std::FILE *out = stdout;
@@ -32,8 +33,10 @@ void plat_out(const char *bytes, std::size_t n) {
     out->_IO_write_ptr += n;
     return;
   }
+  fwrite_unlocked(bytes, 1, n, out);
+#else
+  std::fwrite(bytes, 1, n, stdout);
 #endif
-  fwrite_unlocked(bytes, 1, n, stdout);
 }
 
 void plat_out_byte(char c) { putc_unlocked(c, stdout); }
