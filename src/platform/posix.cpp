@@ -26,6 +26,9 @@ void plat_start() {
 // every fragment with other C libraries, not all of which have
 // fwrite_unlocked.
 void plat_out(const char *bytes, std::size_t n) {
+  // Before the first write the stream has no buffer yet: its pointers are
+  // null, and even an empty copy to them would be undefined.
+  if (n == 0) return;
 #if defined(__GLIBC__)
   std::FILE *out = stdout;
   if (static_cast<std::size_t>(out->_IO_write_end - out->_IO_write_ptr) >= n) {
