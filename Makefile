@@ -33,6 +33,8 @@ test:
 	ctest --test-dir $(TEST_BUILD) --output-on-failure -j$(JOBS)
 	JOBS=$(JOBS) bash scripts/test-windows.sh $(WIN_BUILD)
 
-# Whole-process timings against named peers; not part of the tests.
+# Whole-process timings and instruction counts against named peers, and
+# peak memory; not part of the tests.
 bench: build
-	bash bench/run.sh
+	bash scripts/install-deps.sh bench
+	nice -n 10 python3 bench/bench.py $(BUILD)/plugin_sqlite

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs what this machine lacks for `make demo` (argument "demo") or for
-# `make test` (argument "test", the default): Debian packages with apt-get
-# when run as root, and the browser tests' npm packages from
-# package-lock.json.
+# Installs what this machine lacks for `make demo` (argument "demo"), for
+# `make bench` (argument "bench") or for `make test` (argument "test", the
+# default): Debian packages with apt-get when run as root, and the browser
+# tests' npm packages from package-lock.json.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 purpose="${1:-test}"
@@ -15,6 +15,9 @@ packages=(g++ cmake make sqlite3)
 # The Windows build and its tests: the mingw-w64 cross compiler, GoogleTest's
 # sources to compile with it, and Wine to run the result.
 [ "$purpose" = test ] && packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64)
+# make bench: the timer, the instruction counter, the memory meter, the
+# peers (the sqlite3 shell, GNU find, a static C program) and the driver.
+[ "$purpose" = bench ] && packages+=(hyperfine valgrind time findutils gcc libc6-dev python3)
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 

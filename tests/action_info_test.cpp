@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
 #include "test_support.h"
 
 namespace {
@@ -64,9 +63,10 @@ TEST(InfoDocument, NodeAuthTellsWhetherThePasswordIsInForce) {
 }
 
 std::string utc_text(std::time_t secs) {
-  std::tm fields{};
   char text[32] = "";
-  if (plat_gmtime(secs, &fields)) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &fields);
+  if (const std::tm *fields = std::gmtime(&secs)) {
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", fields);
+  }
   return text;
 }
 

@@ -58,17 +58,17 @@ void plat_start() {
   _setmode(_fileno(stdout), _O_BINARY);
 }
 
+// msvcrt has no unlocked writer to the stream; the program writes from one
+// thread at a time, so the lock is never contended.
+void plat_out(const char *bytes, std::size_t n) {
+  if (n != 0) std::fwrite(bytes, 1, n, stdout);
+}
+
+void plat_out_byte(char c) { std::fputc(c, stdout); }
+
 long long plat_ticks_ms() { return static_cast<long long>(GetTickCount64()); }
 
 long long plat_time_now() { return static_cast<long long>(_time64(nullptr)); }
-
-bool plat_gmtime(long long secs, std::tm *out) {
-  const __time64_t t = static_cast<__time64_t>(secs);
-  std::tm fields{};
-  if (_gmtime64_s(&fields, &t) != 0) return false;
-  *out = fields;
-  return true;
-}
 
 long plat_pid() { return static_cast<long>(GetCurrentProcessId()); }
 
