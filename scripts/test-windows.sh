@@ -17,6 +17,11 @@ export WINEDEBUG=-all
 # No .NET or browser engine: a new prefix would otherwise offer to download them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 [ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1
-wineserver -p
+# A server left running for this prefix (by an earlier run) is used as it is.
+wineserver -p 2>/dev/null || true
 trap 'wineserver -k' EXIT
+# Wine's own services start with the first program and keep the output
+# streams they were given: started here, they hold no pipe of ctest's, which
+# would otherwise wait for them to close it.
+wine cmd /c exit </dev/null >/dev/null 2>&1
 ctest --test-dir "$build" --output-on-failure
