@@ -63,6 +63,12 @@ bool plat_dir_next(plat_dir *dir, plat_dir_entry *out);
 /// Ends the listing. A null `dir` does nothing.
 void plat_dir_close(plat_dir *dir);
 
+/// Reads standard input into `buf` until `want` bytes have arrived, the
+/// input ends or fails, or `wait_ms` milliseconds have passed in all; never
+/// blocks past that. A terminal is not read at all. Returns the number of
+/// bytes read (no terminator is added).
+std::size_t plat_read_stdin(char *buf, std::size_t want, int wait_ms);
+
 /// Prepares the process for serving one response: a reader that goes away
 /// early must not turn the program's exit status into a signal.
 void plat_start();
