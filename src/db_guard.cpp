@@ -196,14 +196,19 @@ static void harden(sqlite3 *db) {
 constexpr std::size_t HEADER_BYTES = 20;
 constexpr unsigned char WAL_FORMAT = 2;  // header bytes 18 and 19 of a WAL database
 
-// True for a database in WAL mode that nobody is writing: its header says
-// WAL and no -wal file stands beside it.
-static bool is_idle_wal_database(const char *path) {
+// True for a file that SQLite can only read correctly, without touching
+// side files, when it is opened as immutable:
+// - a database in WAL mode that nobody is writing: its header says WAL and
+//   no -wal file stands beside it;
+// - an empty file: SQLite deletes a -wal file that stands beside a database
+//   of zero pages, even on a read-only connection.
+static bool reads_as_immutable(const char *path) {
   unsigned char header[HEADER_BYTES];
   std::FILE *file = std::fopen(path, "rb");
   if (file == nullptr) return false;
   const std::size_t n = std::fread(header, 1, HEADER_BYTES, file);
   std::fclose(file);
+  if (n == 0) return true;
   if (n < HEADER_BYTES || std::memcmp(header, "SQLite format 3", 16) != 0) return false;
   if (header[18] != WAL_FORMAT || header[19] != WAL_FORMAT) return false;
   char wal[PATH_CAP + 4];
@@ -234,9 +239,10 @@ static void immutable_uri(const char *path, char *uri) {
 // would write into the user's folder. When no writer has a -wal file open,
 // every committed page is in the main file, so it is read as immutable:
 // no lock, no side file. A database that is being written is opened as
-// usual and shares the writer's -wal and -shm.
+// usual and shares the writer's -wal and -shm. An empty file is read as
+// immutable too, so that no -wal file beside it is deleted.
 static int open_read_only(const char *path, sqlite3 **db) {
-  if (!is_idle_wal_database(path)) return sqlite3_open_v2(path, db, OPEN_FLAGS, nullptr);
+  if (!reads_as_immutable(path)) return sqlite3_open_v2(path, db, OPEN_FLAGS, nullptr);
   char uri[URI_CAP];
   immutable_uri(path, uri);
   return sqlite3_open_v2(uri, db, OPEN_FLAGS | SQLITE_OPEN_URI, nullptr);
