@@ -8,7 +8,9 @@ cd "$(dirname "$0")/.."
 purpose="${1:-test}"
 
 packages=(g++ cmake make libsqlite3-dev sqlite3)
-[ "$purpose" = test ] && packages+=(libgtest-dev chromium)
+# clang with libFuzzer's runtime for the fuzz targets; lighttpd for the test
+# behind a standard web server.
+[ "$purpose" = test ] && packages+=(libgtest-dev chromium clang libclang-rt-14-dev lighttpd)
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 [ "$purpose" = test ] && { command -v npm >/dev/null 2>&1 || packages+=(npm); }
 
