@@ -8,7 +8,8 @@
 // The port also comes from DEVHOST_PORT (default 8080; 0 picks a free one),
 // the binary from PLUGIN_SQLITE_BIN (default build/plugin_sqlite), the run
 // timeout from DEVHOST_TIMEOUT_MS (default 10000). It listens on 127.0.0.1
-// only and prints "listening on http://127.0.0.1:<port>/" once it is ready.
+// only; once it is ready it prints the Explorer's URL first, then
+// "listening on http://127.0.0.1:<port>/" (its start page).
 'use strict';
 
 const childProcess = require('child_process');
@@ -273,7 +274,7 @@ class DevHost {
     }
     let run;
     try {
-      run = await this.spawnPlugin(queryString, bodyFile, req.headers);
+      run = await this.spawnPlugin(queryString, bodyFile, req.headers, res);
     } finally {
       // Gone before the answer leaves, so a client never sees it linger.
       if (bodyFile) fs.rmSync(bodyFile, {force: true});
@@ -282,6 +283,10 @@ class DevHost {
   }
 
   relay(req, res, run, action, started) {
+    if (run.abandoned) {
+      this.note(`${req.method} ${action}: the client went away, plugin stopped`);
+      return;
+    }
     if (run.timedOut) {
       this.note(`${req.method} ${action}: plugin stopped after ${this.options.timeoutMs} ms -> 502`);
       return sendText(res, 502, 'plugin timed out\n');
@@ -304,7 +309,10 @@ class DevHost {
     this.note(`${req.method} ${action} -> ${answer.status} (${Date.now() - started} ms)`);
   }
 
-  spawnPlugin(queryString, bodyFile, headers) {
+  /// Runs the plug-in for one request. A client that goes away before its
+  /// answer (the Explorer aborts a request it replaced) ends the run, so
+  /// that abandoned statements do not pile up.
+  spawnPlugin(queryString, bodyFile, headers, res) {
     return new Promise((resolve) => {
       const child = childProcess.spawn(this.options.bin, [], {
         env: requestEnv(queryString, bodyFile, headers),
@@ -315,10 +323,16 @@ class DevHost {
       const stderr = [];
       let size = 0;
       let timedOut = false;
+      let abandoned = false;
       const timer = setTimeout(() => {
         timedOut = true;
         child.kill('SIGKILL');
       }, this.options.timeoutMs);
+      res.once('close', () => {
+        if (res.writableFinished || child.exitCode !== null || child.signalCode !== null) return;
+        abandoned = true;
+        child.kill('SIGKILL');
+      });
       child.stdout.on('data', (chunk) => {
         size += chunk.length;
         if (size > MAX_OUTPUT_BYTES) child.kill('SIGKILL');
@@ -329,11 +343,20 @@ class DevHost {
       child.on('close', (code, signal) => {
         clearTimeout(timer);
         this.children.delete(child);
-        resolve({code: code, signal: signal, timedOut: timedOut,
+        resolve({code: code, signal: signal, timedOut: timedOut, abandoned: abandoned,
                  stdout: Buffer.concat(stdout), stderr: Buffer.concat(stderr)});
       });
     });
   }
+}
+
+/// One line for a port that cannot be listened on, saying how to choose
+/// another.
+function busyPortText(port, error) {
+  if (error.code === 'EADDRINUSE') {
+    return `devhost: port ${port} is busy; choose another with DEVHOST_PORT, e.g. DEVHOST_PORT=${port < 65535 ? port + 1 : 8081} make demo`;
+  }
+  return `devhost: cannot listen on ${HOST}:${port} (${error.code || error.message}); choose another port with DEVHOST_PORT`;
 }
 
 async function main() {
@@ -352,11 +375,24 @@ async function main() {
     process.exit(1);
   }
   const host = new DevHost(options, meta);
-  const port = await host.listen();
-  host.note('plugin: ' + options.bin);
-  host.note('plugin meta: ' + meta.line);
-  if (process.env.ZINDO_PASSWORD) host.note('node password gate is on: add pwd=<password> to the Explorer URL');
-  host.note(`listening on http://${HOST}:${port}/`);
+  let port;
+  try {
+    port = await host.listen();
+  } catch (error) {
+    process.stderr.write(busyPortText(options.port, error) + '\n');
+    host.close();
+    process.exit(1);
+  }
+  // One write, so that whoever waits for the "listening on" line gets the
+  // whole banner with it.
+  const gated = Boolean(process.env.ZINDO_PASSWORD);
+  const banner = [
+    `Explorer: http://${HOST}:${port}/plugin_sqlite` + (gated ? '?pwd=<password> (the node password gate is on)' : ''),
+    `listening on http://${HOST}:${port}/ (the host's start page; Ctrl-C stops it)`,
+  ];
+  if (process.env.SQLITE_ALLOWED_ROOT) banner.push('databases under: ' + process.env.SQLITE_ALLOWED_ROOT);
+  banner.push('plugin: ' + options.bin, 'plugin meta: ' + meta.line);
+  host.note(banner.join('\n'));
   const stop = () => {
     host.close();
     process.exit(0);

@@ -7,12 +7,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 purpose="${1:-test}"
 
-packages=(g++ cmake make libsqlite3-dev sqlite3)
-# clang with libFuzzer's runtime for the fuzz targets; lighttpd for the test
-# behind a standard web server.
-[ "$purpose" = test ] && packages+=(libgtest-dev chromium clang libclang-rt-14-dev lighttpd)
+# SQLite itself is compiled in from source that the build fetches with npm;
+# the sqlite3 shell makes the demo's and the tests' databases, and GDAL's
+# ogr2ogr writes a GeoPackage for the tests. clang with libFuzzer's runtime
+# builds the fuzz targets; lighttpd serves the program in the test behind a
+# standard web server.
+packages=(g++ cmake make sqlite3)
+[ "$purpose" = test ] && packages+=(libgtest-dev chromium gdal-bin clang libclang-rt-14-dev lighttpd)
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
-[ "$purpose" = test ] && { command -v npm >/dev/null 2>&1 || packages+=(npm); }
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

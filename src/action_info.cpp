@@ -25,10 +25,11 @@ void action_info() {
   json_utc(now);
   out_lit(",\"node_auth\":");
   json_bool(node_password() != nullptr);
+  // The linked library's own answer: 0, as it is built for one thread.
   std::printf(
-      ",\"readonly\":true,\"zero_network\":true,\"threadsafe\":0,\"load_extension\":false,"
+      ",\"readonly\":true,\"zero_network\":true,\"threadsafe\":%d,\"load_extension\":false,"
       "\"max_rows\":%d,\"budget_ms\":%d",
-      MAX_ROWS, BUDGET_MS);
+      sqlite3_threadsafe(), MAX_ROWS, BUDGET_MS);
   out_lit(
       ",\"allowed_roots\":[\"allowed\",\"workspace\",\"codebases\",\"home\"],"
       "\"actions\":[\"dbs\",\"schema\",\"query\",\"info\"]}\n");

@@ -20,6 +20,7 @@ constexpr int MAX_TYPED_COLUMNS = 128;    // columns whose storage class is repo
 constexpr std::size_t TYPE_NAME_CAP = 8;  // "float" and its terminator fit
 constexpr int BLOB_HEX_BYTES = 48;        // leading blob bytes shown in hex
 constexpr std::size_t KEYWORD_CAP = 32;   // no accepted keyword comes near 31 letters
+constexpr char READ_ONLY_DETAIL[] = "only SELECT / WITH / PRAGMA / EXPLAIN statements are accepted";
 
 // The six bytes the C library's isspace accepts in the "C" locale.
 static bool is_white(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -28,9 +29,30 @@ static bool is_word_char(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-static const char *skip_white(const char *s) {
-  while (is_white(*s)) ++s;
+// Past one comment that starts at `s`: "--" to the end of its line, or
+// "/*" to its "*/". A comment left open runs to the end of the text, as
+// SQLite reads it. Returns `s` itself when no comment starts there.
+static const char *skip_comment(const char *s) {
+  if (s[0] == '-' && s[1] == '-') {
+    const char *end = std::strchr(s, '\n');
+    return end != nullptr ? end + 1 : s + std::strlen(s);
+  }
+  if (s[0] == '/' && s[1] == '*') {
+    const char *end = std::strstr(s + 2, "*/");
+    return end != nullptr ? end + 2 : s + std::strlen(s);
+  }
   return s;
+}
+
+// Past white space and comments; with `semicolons`, past empty statements
+// too.
+static const char *skip_blanks(const char *s, bool semicolons) {
+  for (;;) {
+    while (is_white(*s) || (semicolons && *s == ';')) ++s;
+    const char *after = skip_comment(s);
+    if (after == s) return s;
+    s = after;
+  }
 }
 
 // A cheap first filter that turns away obvious writes before anything is
@@ -38,7 +60,7 @@ static const char *skip_white(const char *s) {
 static bool starts_with_reading_keyword(const char *sql) {
   char keyword[KEYWORD_CAP];
   std::size_t n = 0;
-  for (const char *p = skip_white(sql); n + 1 < KEYWORD_CAP && is_word_char(*p); ++p) {
+  for (const char *p = skip_blanks(sql, false); n + 1 < KEYWORD_CAP && is_word_char(*p); ++p) {
     keyword[n++] = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
   }
   keyword[n] = '\0';
@@ -49,10 +71,11 @@ static bool starts_with_reading_keyword(const char *sql) {
   return false;
 }
 
-/// Compiles the statement of `sql`. Returns it when it compiled and nothing
-/// but white space follows it. Otherwise returns null, with no statement
-/// left open, and sets `code` and `detail` (MESSAGE_CAP bytes) to the
-/// refusal; the detail is taken while the connection still exists.
+/// Compiles the statement of `sql`. Returns it when it compiled, only
+/// reads, and nothing but white space, comments and semicolons follows it.
+/// Otherwise returns null, with no statement left open, and sets `code` and
+/// `detail` (MESSAGE_CAP bytes) to the refusal; the detail is taken while
+/// the connection still exists.
 static sqlite3_stmt *compile_one_statement(sqlite3 *db, const char *sql, const char **code,
                                            char *detail) {
   sqlite3_stmt *stmt = nullptr;
@@ -62,7 +85,15 @@ static sqlite3_stmt *compile_one_statement(sqlite3 *db, const char *sql, const c
     copy_str(detail, MESSAGE_CAP, sqlite3_errmsg(db));
     return nullptr;
   }
-  if (tail != nullptr && *skip_white(tail) != '\0') {
+  // Behind the authorizer: SQLite's own verdict on the compiled program
+  // refuses whatever writes that an admitted request could still make.
+  if (stmt != nullptr && !sqlite3_stmt_readonly(stmt)) {
+    sqlite3_finalize(stmt);
+    *code = "read_only";
+    copy_str(detail, MESSAGE_CAP, READ_ONLY_DETAIL);
+    return nullptr;
+  }
+  if (tail != nullptr && *skip_blanks(tail, true) != '\0') {
     sqlite3_finalize(stmt);
     *code = "multiple_statements";
     copy_str(detail, MESSAGE_CAP, "submit one statement at a time");
@@ -238,7 +269,7 @@ void action_query(const char *db, const char *sql) {
   char path[PATH_CAP];
   if (!resolve_or_refuse(db, path)) return;
   if (!starts_with_reading_keyword(sql)) {
-    json_error("read_only", "only SELECT / WITH / PRAGMA / EXPLAIN statements are accepted");
+    json_error("read_only", READ_ONLY_DETAIL);
     return;
   }
   sqlite3 *conn = open_or_refuse(path);

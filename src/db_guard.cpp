@@ -171,6 +171,10 @@ constexpr int MAX_COMPOUND_SELECT = 50;
 constexpr int MAX_VDBE_OPS = 25000;
 constexpr int MAX_LIKE_PATTERN_BYTES = 1000;
 
+// Applied once the probe has read the schema: SQLite holds the schema's
+// own statements to the limits on length, depth and value size too, and
+// long or deep ones (a trigger that checks data, a view over many tables)
+// are ordinary in users' databases.
 static void apply_limits(sqlite3 *db) {
   sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 0);
   sqlite3_limit(db, SQLITE_LIMIT_LENGTH, MAX_VALUE_BYTES);
@@ -183,14 +187,15 @@ static void apply_limits(sqlite3 *db) {
 
 // Defences for untrusted SQL on a file of unknown origin. The settings
 // statements run here, before the authorizer exists to refuse them.
+// Temporary storage needs no setting: the library is built to keep it in
+// memory.
 static void harden(sqlite3 *db) {
   sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
-  sqlite3_exec(db, "PRAGMA temp_store=MEMORY;PRAGMA cell_size_check=ON;PRAGMA mmap_size=0", nullptr,
-               nullptr, nullptr);
+  sqlite3_exec(db, "PRAGMA cell_size_check=ON;PRAGMA mmap_size=0", nullptr, nullptr, nullptr);
 }
 
 constexpr std::size_t HEADER_BYTES = 20;
@@ -261,7 +266,6 @@ sqlite3 *open_ro(const char *path, int *rc) {
     return nullptr;
   }
   sqlite3_extended_result_codes(db, 1);
-  apply_limits(db);
   sqlite3_busy_timeout(db, BUSY_TIMEOUT_MS);
   harden(db);
   return db;
@@ -279,12 +283,16 @@ int is_database(sqlite3 *db) {
   return step == SQLITE_ROW || step == SQLITE_DONE ? 1 : 0;
 }
 
-// The PRAGMAs a request may run: all of them only read.
+// The PRAGMAs a request may run: all of them only read. The same names
+// serve the pragma table functions (pragma_table_info('t') and the like).
+// FTS3/FTS4 ask for page_size when a table connects, and FTS5 reads
+// data_version, a change counter, before it trusts what it has cached.
 static const char *const READ_PRAGMAS[] = {
     "table_info",  "table_xinfo",      "index_list",     "index_info",
     "index_xinfo", "foreign_key_list", "database_list",  "collation_list",
     "page_count",  "page_size",        "freelist_count", "compile_options",
-    "quick_check", "integrity_check",  "table_list",     nullptr};
+    "quick_check", "integrity_check",  "table_list",     "data_version",
+    nullptr};
 
 static bool is_read_pragma(const char *name) {
   for (const char *const *ok = READ_PRAGMAS; *ok; ++ok) {
@@ -300,6 +308,24 @@ static bool is_denied_function(const char *name) {
   return equals_ci(name, "load_extension") || equals_ci(name, "fts3_tokenizer");
 }
 
+static bool ends_with(const char *name, const char *suffix) {
+  const std::size_t n = std::strlen(name);
+  const std::size_t k = std::strlen(suffix);
+  return n > k && std::strcmp(name + n - k, suffix) == 0;
+}
+
+// An R-Tree table, when it connects, compiles all the statements it would
+// ever write its shadow tables <name>_node, _rowid and _parent with; it
+// runs them only for a write to the R-Tree itself, which is refused. The
+// admission is for compiling only: a request's statement that writes is
+// refused by the read-only check after it compiles, these shadow tables
+// may not be written by SQL at all (defensive mode), and the file is open
+// read-only.
+static bool is_rtree_shadow_table(const char *name) {
+  return name != nullptr &&
+         (ends_with(name, "_node") || ends_with(name, "_rowid") || ends_with(name, "_parent"));
+}
+
 int authorizer_cb(void *, int action, const char *first, const char *second, const char *,
                   const char *) {
   switch (action) {
@@ -309,6 +335,9 @@ int authorizer_cb(void *, int action, const char *first, const char *second, con
     case SQLITE_RECURSIVE: return SQLITE_OK;
     case SQLITE_FUNCTION:
       return second != nullptr && is_denied_function(second) ? SQLITE_DENY : SQLITE_OK;
+    case SQLITE_INSERT:
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE: return is_rtree_shadow_table(first) ? SQLITE_OK : SQLITE_DENY;
     default: return SQLITE_DENY;
   }
 }
@@ -322,6 +351,7 @@ int progress_cb(void *state) {
 }
 
 void guard_connection(sqlite3 *db, budget_state *budget) {
+  apply_limits(db);
   sqlite3_set_authorizer(db, authorizer_cb, nullptr);
   budget->deadline = plat_ticks_ms() + BUDGET_MS;
   budget->aborted = 0;

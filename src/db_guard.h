@@ -44,7 +44,8 @@ int resolve_db_path(const char *requested, char *out);
 /// real location of `root`. Used for every path that is opened or listed.
 bool real_location_inside(const char *root, const char *path);
 
-/// Opens `path` read-only with the connection's limits and hardening.
+/// Opens `path` read-only with the connection's hardening; its limits come
+/// with guard_connection, after the probe.
 /// Returns the connection, or null with SQLite's result code in `*rc`
 /// (`*rc` is 0 on success).
 sqlite3 *open_ro(const char *path, int *rc);
@@ -54,7 +55,9 @@ sqlite3 *open_ro(const char *path, int *rc);
 int is_database(sqlite3 *db);
 
 /// Admits only reading: SELECT, READ, RECURSIVE, functions other than
-/// extension loading and the tokenizer hook, and a fixed list of PRAGMAs.
+/// extension loading and the tokenizer hook, a fixed list of PRAGMAs, and
+/// the compiling of an R-Tree's statements on its own shadow tables.
+/// Returns SQLITE_OK or SQLITE_DENY.
 int authorizer_cb(void *user_data, int action, const char *first, const char *second,
                   const char *db_name, const char *trigger);
 
@@ -67,9 +70,10 @@ struct budget_state {
 /// marks the state aborted; else 0. A null state never interrupts.
 int progress_cb(void *state);
 
-/// Installs the authorizer and arms `budget` (deadline now + BUDGET_MS,
-/// progress_cb every PROGRESS_OPS steps) on `db`. `budget` must outlive the
-/// connection's last statement.
+/// Called after the probe: applies the limits on statements and values,
+/// installs the authorizer and arms `budget` (deadline now + BUDGET_MS,
+/// progress_cb every PROGRESS_OPS steps) on `db`. `budget` must outlive
+/// the connection's last statement.
 void guard_connection(sqlite3 *db, budget_state *budget);
 
 /// Writes `name` as a double-quoted SQL identifier into `out` (IDENT_CAP

@@ -50,7 +50,9 @@ std::string counting(int n) {
 class QueryAction : public ::testing::Test {
  protected:
   db_root root;
-  std::string db = root.make("t.db", "CREATE TABLE t(x); INSERT INTO t VALUES(1);");
+  std::string db = root.make("t.db",
+                             "CREATE TABLE t(x); INSERT INTO t VALUES(1);"
+                             "CREATE TABLE plain_node(x); INSERT INTO plain_node VALUES(1);");
 };
 
 TEST_F(QueryAction, SmallResultIsByteExact) {
@@ -101,12 +103,38 @@ TEST_F(QueryAction, RefusalsComeInTheirOrder) {
       {db, "SELECT nope FROM t", error_doc("sql_error", "no such column: nope")},
       {db, "SELECT nope FROM t; SELECT 2", error_doc("sql_error", "no such column: nope")},
       {db, "WITH a AS (SELECT 1) DELETE FROM t", error_doc("sql_error", "not authorized")},
+      // The authorizer lets a table named like an R-Tree's shadow table
+      // through; the compiled statement is not read-only.
+      {db, "WITH a AS (SELECT 1) DELETE FROM plain_node", read_only},
       {db, "PRAGMA journal_mode", error_doc("sql_error", "not authorized")},
       {db, "SELECT 1; SELECT 2",
        error_doc("multiple_statements", "submit one statement at a time")},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(root.query(c.db, c.sql), c.expected) << "db=" << c.db << " sql=" << c.sql;
+  }
+}
+
+// The limits a schema is free of still hold for the request's statement.
+TEST_F(QueryAction, RequestStatementIsHeldToTheLimits) {
+  std::string deep = "SELECT x FROM t WHERE x <> 0";
+  for (int i = 1; i < 120; ++i) deep += " AND x <> " + std::to_string(i);
+  std::string compound = "SELECT 0";
+  for (int i = 1; i <= 60; ++i) compound += " UNION ALL SELECT " + std::to_string(i);
+  const struct {
+    std::string sql, ending;
+  } cases[] = {
+      {deep, error_doc("sql_error", "Expression tree is too large (maximum depth 100)")},
+      {compound, error_doc("sql_error", "too many terms in compound SELECT")},
+      {"SELECT 1 FROM t WHERE x LIKE '" + std::string(1200, '%') + "'",
+       "],\"error\":\"LIKE or GLOB pattern too complex\",\"aborted\":false}\n"},
+  };
+  for (const auto &c : cases) {
+    const std::string out = root.query(db, c.sql);
+    EXPECT_TRUE(out.size() >= c.ending.size() &&
+                out.compare(out.size() - c.ending.size(), c.ending.size(), c.ending) == 0)
+        << c.sql.substr(0, 60) << "\n"
+        << out;
   }
 }
 
@@ -132,8 +160,18 @@ TEST_F(QueryAction, LeadingKeywordTest) {
       {"Pragma table_info(t)", "ok"},
       {"with a(x) AS (SELECT 1) SELECT x FROM a", "ok"},
       {"(SELECT 1)", "read_only"},
-      {"/* note */ SELECT 1", "read_only"},
-      {"-- note\nSELECT 1", "read_only"},
+      // Comments before the keyword are skipped like white space.
+      {"/* note */ SELECT 1", "ok"},
+      {"-- note\nSELECT 1", "ok"},
+      {"-- one\r\n  -- two\n/* three */\t/**/select 1", "ok"},
+      {"/* a -- b */ with a(x) AS (SELECT 1) SELECT x FROM a", "ok"},
+      {"/* note */ DELETE FROM t", "read_only"},
+      {"-- SELECT\nDELETE FROM t", "read_only"},
+      {"/* SELECT 1 */", "read_only"},
+      {"-- SELECT 1", "read_only"},
+      {"/* never closed SELECT 1", "read_only"},
+      {"- - x\nSELECT 1", "read_only"},
+      {"/ * x */ SELECT 1", "read_only"},
       {"selectx FROM t", "read_only"},
       {"select_1", "read_only"},
       {"update t SET x = 2", "read_only"},
@@ -152,10 +190,17 @@ TEST_F(QueryAction, OneStatementOnly) {
       {"SELECT 1; \t\r\n\v\f", "ok"},
       {"SELECT 1 -- trailing note", "ok"},
       {"SELECT 1 /* trailing note */", "ok"},
+      // After the statement: white space, comments and semicolons only.
+      {"SELECT 1; -- note", "ok"},
+      {"SELECT 1; /* note */", "ok"},
+      {"SELECT 1;;", "ok"},
+      {"SELECT 1 ; ; -- a\n /* b */ ;\n", "ok"},
+      {"SELECT 1; /* never closed", "ok"},
       {"SELECT 1; SELECT 2", "multiple_statements"},
-      {"SELECT 1;;", "multiple_statements"},
-      {"SELECT 1; -- note", "multiple_statements"},
-      {"SELECT 1; /* note */", "multiple_statements"},
+      {"SELECT 1; -- note\nSELECT 2", "multiple_statements"},
+      {"SELECT 1; /* note */ SELECT 2", "multiple_statements"},
+      {"SELECT 1;; DELETE FROM t", "multiple_statements"},
+      {"SELECT 1; x", "multiple_statements"},
   };
   for (const auto &c : cases) EXPECT_EQ(outcome(root.query(db, c.sql)), c.expected) << c.sql;
 }

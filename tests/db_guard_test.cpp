@@ -213,7 +213,10 @@ class Connection : public testing::Test {
     path = dir.at("t.db");
     make_db(path,
             "CREATE TABLE t(x INTEGER PRIMARY KEY, y TEXT UNIQUE); INSERT INTO t VALUES(1,'a');"
-            "CREATE VIRTUAL TABLE f USING fts4(body); INSERT INTO f VALUES('hello world');");
+            "CREATE VIRTUAL TABLE f USING fts4(body); INSERT INTO f VALUES('hello world');"
+            "CREATE VIRTUAL TABLE g USING fts5(body); INSERT INTO g VALUES('hello there');"
+            "CREATE VIRTUAL TABLE r USING rtree(id, x0, x1); INSERT INTO r VALUES(7, 0, 1);"
+            "CREATE TABLE plain_node(x); INSERT INTO plain_node VALUES(1);");
     int rc = -1;
     db = open_ro(path.c_str(), &rc);
     ASSERT_NE(db, nullptr);
@@ -282,6 +285,71 @@ TEST_F(Connection, AuthorizerAdmitsOnlyReading) {
   EXPECT_EQ(authorizer_cb(nullptr, -1, nullptr, nullptr, nullptr, nullptr), SQLITE_DENY);
 }
 
+// What reading a virtual table makes SQLite ask: FTS3/FTS4 the page size,
+// FTS5 the data version, an R-Tree the compiling of its writes to its own
+// shadow tables. Nothing else that writes is admitted.
+TEST(Authorizer, AdmitsWhatVirtualTablesNeedToRead) {
+  const struct {
+    int action;
+    const char *first;
+    int expected;
+  } cases[] = {
+      {SQLITE_PRAGMA, "data_version", SQLITE_OK},
+      {SQLITE_PRAGMA, "DATA_VERSION", SQLITE_OK},
+      {SQLITE_PRAGMA, "page_size", SQLITE_OK},
+      {SQLITE_INSERT, "places_geom_node", SQLITE_OK},
+      {SQLITE_DELETE, "r_node", SQLITE_OK},
+      {SQLITE_UPDATE, "r_rowid", SQLITE_OK},
+      {SQLITE_INSERT, "r_parent", SQLITE_OK},
+      {SQLITE_INSERT, "t", SQLITE_DENY},
+      {SQLITE_INSERT, "r", SQLITE_DENY},
+      {SQLITE_INSERT, "_node", SQLITE_DENY},
+      {SQLITE_DELETE, "r_nodes", SQLITE_DENY},
+      {SQLITE_UPDATE, "r_content", SQLITE_DENY},
+      {SQLITE_UPDATE, "sqlite_master", SQLITE_DENY},
+      {SQLITE_INSERT, nullptr, SQLITE_DENY},
+      {SQLITE_CREATE_TABLE, "r_node", SQLITE_DENY},
+      {SQLITE_DROP_TABLE, "r_node", SQLITE_DENY},
+      {SQLITE_CREATE_VTABLE, "r_node", SQLITE_DENY},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(authorizer_cb(nullptr, c.action, c.first, nullptr, "main", nullptr), c.expected)
+        << c.action << " " << (c.first ? c.first : "(null)");
+  }
+}
+
+TEST_F(Connection, VirtualTablesReadAndRefuseWrites) {
+  for (const char *sql :
+       {"SELECT * FROM f WHERE f MATCH 'hello'", "SELECT count(*) FROM f",
+        "SELECT snippet(f), offsets(f) FROM f WHERE f MATCH 'world'",
+        "SELECT * FROM g WHERE g MATCH 'there' ORDER BY rank",
+        "SELECT highlight(g, 0, '[', ']'), bm25(g) FROM g('hello')",
+        "SELECT * FROM r WHERE x0 >= 0 AND x1 <= 1", "PRAGMA table_info(r)",
+        "SELECT j.key, j.value FROM t, json_each('{\"a\":[1,2]}') j",
+        "SELECT * FROM json_tree('[1,[2,3]]')", "SELECT name FROM pragma_table_info('t')",
+        "SELECT * FROM pragma_index_list('t')", "SELECT * FROM dbstat", "PRAGMA data_version"})
+    EXPECT_EQ(run(sql), SQLITE_OK) << sql << ": " << sqlite3_errmsg(db);
+  const std::string before = read_file(path);
+  for (const char *sql :
+       {"INSERT INTO f VALUES('x')", "INSERT INTO f(f) VALUES('optimize')",
+        "INSERT INTO g(g) VALUES('delete-all')", "DELETE FROM g", "INSERT INTO r VALUES(8, 2, 3)",
+        "UPDATE r SET x1 = 5", "DELETE FROM r_node", "INSERT INTO r_rowid VALUES(9, 1)",
+        "UPDATE r_parent SET parentnode = 1", "SELECT * FROM pragma_journal_mode",
+        "SELECT * FROM pragma_user_version"})
+    EXPECT_NE(run(sql), SQLITE_OK) << sql;
+  EXPECT_EQ(read_file(path), before);
+}
+
+// The authorizer lets an ordinary table whose name ends like an R-Tree's
+// shadow table through; SQLite's read-only verdict on the compiled
+// statement is what refuses the write.
+TEST_F(Connection, WriteToATableNamedLikeAShadowTableIsNotReadOnly) {
+  sqlite3_stmt *stmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "DELETE FROM plain_node", -1, &stmt, nullptr), SQLITE_OK);
+  EXPECT_EQ(sqlite3_stmt_readonly(stmt), 0);
+  sqlite3_finalize(stmt);
+}
+
 TEST_F(Connection, HostileStatementsChangeNothingOnDisk) {
   const std::string before = read_file(path);
   const std::set<std::string> names = listing(dir.path());
@@ -309,6 +377,55 @@ TEST_F(Connection, LimitsOfLengthAndHeap) {
                 0xff,
             SQLITE_NOMEM);
   EXPECT_EQ(run("SELECT count(*) FROM t"), SQLITE_OK);  // the connection goes on working
+}
+
+// Users' schemas hold statements far beyond the limits set for a request's
+// statement: a trigger of more than 16 KB, an expression deeper than 100,
+// a view of more than 50 compound terms. They load, and the request's
+// statements are still held to the limits.
+TEST(OpenRo, SchemaBeyondTheStatementLimitsLoads) {
+  scratch_dir dir;
+  std::string checks, deep, terms;
+  for (int i = 0; i < 300; ++i) {
+    checks += "SELECT RAISE(ABORT, 'value " + std::to_string(i) +
+              " is reserved for the importer') WHERE NEW.x = " + std::to_string(i) + ";";
+  }
+  for (int i = 0; i < 150; ++i) deep += (i > 0 ? " AND x <> " : "x <> ") + std::to_string(i);
+  for (int i = 0; i < 60; ++i)
+    terms += (i > 0 ? " UNION ALL SELECT " : "SELECT ") + std::to_string(i);
+  ASSERT_GT(checks.size(), 16384u);
+  const std::string path = dir.at("big.db");
+  make_db(path,
+          "CREATE TABLE t(x); INSERT INTO t VALUES(1);"
+          "CREATE TRIGGER t_check BEFORE INSERT ON t BEGIN " +
+              checks +
+              " END;"
+              "CREATE TRIGGER t_deep BEFORE UPDATE ON t WHEN " +
+              deep +
+              " BEGIN SELECT 1; END;"
+              "CREATE VIEW many AS " +
+              terms + ";");
+  int rc = -1;
+  sqlite3 *db = open_ro(path.c_str(), &rc);
+  ASSERT_NE(db, nullptr);
+  EXPECT_EQ(is_database(db), 1);
+  budget_state budget{};
+  guard_connection(db, &budget);
+  sqlite3_stmt *stmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM many", -1, &stmt, nullptr), SQLITE_OK);
+  EXPECT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(stmt, 0), 60);
+  sqlite3_finalize(stmt);
+  stmt = nullptr;
+  const std::string long_statement = "SELECT '" + std::string(16400, 'a') + "'";
+  EXPECT_EQ(sqlite3_prepare_v2(db, long_statement.c_str(), -1, &stmt, nullptr) & 0xff,
+            SQLITE_TOOBIG);
+  sqlite3_finalize(stmt);
+  stmt = nullptr;
+  EXPECT_NE(sqlite3_prepare_v2(db, ("SELECT 1 FROM t WHERE " + deep).c_str(), -1, &stmt, nullptr),
+            SQLITE_OK);
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
 }
 
 TEST(OpenRo, ProbeAndOpenFailures) {

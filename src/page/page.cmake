@@ -3,14 +3,24 @@
 # source of byte arrays, rebuilt whenever any of them changes.
 set(PAGE_DIR ${CMAKE_SOURCE_DIR}/src/page)
 # Each fragment becomes one piece of fixed bytes; {{name}} markers in it are
-# replaced by the named style sheet or script.
+# replaced by the named style sheet or script. The explorer script is one
+# file per concern, listed in script.html in the order they are joined: a new
+# file is one more marker line there.
 set(PAGE_FRAGMENTS head.html back_link.html body.html script.html)
-set(PAGE_INCLUDES theme_boot.js theme.css page.css theme_bridge.js explorer.js)
 set(PAGE_GENERATED ${CMAKE_BINARY_DIR}/generated/page_bytes.cpp)
 
+# The files the markers name are found by reading the fragments, so the
+# fragments are inputs of the configure step too.
 set(PAGE_INPUTS)
-foreach(name IN LISTS PAGE_FRAGMENTS PAGE_INCLUDES)
-  list(APPEND PAGE_INPUTS ${PAGE_DIR}/${name})
+foreach(fragment IN LISTS PAGE_FRAGMENTS)
+  list(APPEND PAGE_INPUTS ${PAGE_DIR}/${fragment})
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PAGE_DIR}/${fragment})
+  file(READ ${PAGE_DIR}/${fragment} fragment_text)
+  string(REGEX MATCHALL "{{[^}]+}}" markers "${fragment_text}")
+  foreach(marker IN LISTS markers)
+    string(REGEX REPLACE "^{{(.+)}}$" "\\1" included "${marker}")
+    list(APPEND PAGE_INPUTS ${PAGE_DIR}/${included})
+  endforeach()
 endforeach()
 
 add_custom_command(

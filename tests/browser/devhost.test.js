@@ -109,6 +109,18 @@ describe('development host', {timeout: 60000}, () => {
     assert.match(host.log(), /plugin stopped after 1500 ms/);
   });
 
+  test('a client that goes away ends its run before the timeout', async () => {
+    const controller = new AbortController();
+    const request = fetch(host.url + '/plugin_sqlite?sleep&gone', {signal: controller.signal}).catch((e) => e.name);
+    setTimeout(() => controller.abort(), 200);
+    assert.equal(await request, 'AbortError');
+    const deadline = Date.now() + 5000;
+    while (!/GET page: the client went away, plugin stopped/.test(host.log())) {
+      assert.ok(Date.now() < deadline, host.log());
+      await new Promise((resolve) => setTimeout(resolve, 20));
+    }
+  });
+
   test('the start page links to the Explorer and to the framing page', async () => {
     const page = await (await fetch(host.url + '/')).text();
     assert.match(page, /href='\/plugin_sqlite'/);

@@ -29,14 +29,11 @@ function makeDb(file, sql) {
   childProcess.execFileSync('sqlite3', [file], {input: sql});
 }
 
-/// Starts devhost/server.js with exactly `env` as the configuration it
-/// passes on, on a free port. Resolves to {url, log(), stop()}.
-function startDevHost(env, extraArgs) {
-  const child = childProcess.spawn(process.execPath,
-      [path.join(REPO, 'devhost', 'server.js'), '--port', '0', ...(extraArgs || [])], {
-        env: {PATH: process.env.PATH, PLUGIN_SQLITE_BIN: BIN, ...env},
-        stdio: ['ignore', 'pipe', 'pipe'],
-      });
+/// Starts `command` with `args` and exactly `env`, and waits until it
+/// prints "listening on http://127.0.0.1:<port>/". Resolves to {url, log(),
+/// stop()}; rejects when it ends or stays silent first.
+function serve(command, args, env) {
+  const child = childProcess.spawn(command, args, {env: env, stdio: ['ignore', 'pipe', 'pipe']});
   let output = '';
   child.stdout.on('data', (chunk) => {
     output += chunk;
@@ -47,9 +44,9 @@ function startDevHost(env, extraArgs) {
   return new Promise((resolve, reject) => {
     const timer = setTimeout(() => {
       child.kill('SIGKILL');
-      reject(new Error('dev host did not start:\n' + output));
+      reject(new Error(command + ' did not start:\n' + output));
     }, HOST_START_MS);
-    child.on('exit', () => reject(new Error('dev host exited:\n' + output)));
+    child.on('exit', () => reject(new Error(command + ' exited:\n' + output)));
     child.stdout.on('data', () => {
       const match = /listening on (http:\/\/127\.0\.0\.1:\d+)\//.exec(output);
       if (!match) return;
@@ -58,13 +55,20 @@ function startDevHost(env, extraArgs) {
         url: match[1],
         log: () => output,
         stop: () => new Promise((done) => {
-          if (child.exitCode !== null) return done();
+          if (child.exitCode !== null || child.signalCode !== null) return done();
           child.once('exit', done);
           child.kill('SIGTERM');
         }),
       });
     });
   });
+}
+
+/// Starts devhost/server.js with exactly `env` as the configuration it
+/// passes on, on a free port. Resolves to {url, log(), stop()}.
+function startDevHost(env, extraArgs) {
+  return serve(process.execPath, [path.join(REPO, 'devhost', 'server.js'), '--port', '0', ...(extraArgs || [])],
+               {PATH: process.env.PATH, PLUGIN_SQLITE_BIN: BIN, ...env});
 }
 
 /// Fails when the plug-in broke its promises during the host's runs: a
@@ -129,12 +133,52 @@ function gridRows(page) {
       Array.from(row.cells, (cell) => cell.textContent)));
 }
 
+/// A temporary folder whose "root" holds the databases `dbs` (a map of
+/// path under the root to the SQL that makes it) and whose "home" is empty,
+/// the development host serving them with `env` added, and one chromium.
+/// Resolves to {dir, root, host, browser, stop()}; stop() ends all of it
+/// and then fails when the plug-in broke its promises during the runs.
+async function startExplorerFixture(prefix, dbs, env) {
+  const dir = tempDir(prefix);
+  const root = path.join(dir, 'root');
+  for (const [name, sql] of Object.entries(dbs)) makeDb(path.join(root, name), sql);
+  fs.mkdirSync(path.join(dir, 'home'));
+  const fixture = {dir: dir, root: root, host: null, browser: null};
+  fixture.stop = async () => {
+    if (fixture.browser) await fixture.browser.close();
+    if (fixture.host) await fixture.host.stop();
+    fs.rmSync(dir, {recursive: true, force: true});
+    if (fixture.host) assertCleanRuns(fixture.host);
+  };
+  try {
+    fixture.host = await startDevHost({SQLITE_ALLOWED_ROOT: root, HOME: path.join(dir, 'home'), ...env});
+    fixture.browser = await launchBrowser();
+  } catch (error) {
+    await fixture.stop();
+    throw error;
+  }
+  return fixture;
+}
+
+/// The WCAG 2.1 A and AA violations axe-core finds on the page as it
+/// stands, one line each ("rule: target, target"); empty when it finds none.
+async function axeViolations(page) {
+  await page.addScriptTag({path: require.resolve('axe-core/axe.min.js')});
+  const violations = await page.evaluate(async () => {
+    const result = await window.axe.run(document, {
+      runOnly: {type: 'tag', values: ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa']},
+    });
+    return result.violations.map((v) => v.id + ': ' + v.nodes.map((n) => n.target.join(' ')).join(', '));
+  });
+  return violations;
+}
+
 async function screenshot(page, name) {
   fs.mkdirSync(SCREENSHOTS, {recursive: true});
   await page.screenshot({path: path.join(SCREENSHOTS, name + '.png'), fullPage: true});
 }
 
 module.exports = {
-  BIN, assertCleanRuns, freshPage, gridRows, launchBrowser, makeDb, openExplorer, runSql,
-  screenshot, startDevHost, tempDir,
+  BIN, REPO, assertCleanRuns, axeViolations, freshPage, gridRows, launchBrowser, makeDb, openExplorer, runSql,
+  screenshot, serve, startDevHost, startExplorerFixture, tempDir,
 };
