@@ -43,6 +43,8 @@ fuzz:
 	$(MAKE) fuzz-build
 	bash fuzz/run_all.sh $(FUZZ_BUILD)/fuzz $(FUZZ_SECONDS)
 
-# Whole-process timings against named peers; not part of the tests.
+# Whole-process timings and instruction counts against named peers, and
+# peak memory; not part of the tests.
 bench: build
-	bash bench/run.sh
+	bash scripts/install-deps.sh bench
+	nice -n 10 python3 bench/bench.py $(BUILD)/plugin_sqlite

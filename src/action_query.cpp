@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cfloat>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 #include "action_open.h"
@@ -105,17 +104,15 @@ static sqlite3_stmt *compile_one_statement(sqlite3 *db, const char *sql, const c
 static void write_columns(sqlite3_stmt *stmt, int n) {
   out_lit(",\"columns\":[");
   for (int i = 0; i < n; ++i) {
-    if (i > 0) std::fputc(',', stdout);
+    if (i > 0) out_byte(',');
     out_lit("{\"name\":");
     json_str(sqlite3_column_name(stmt, i));
     out_lit(",\"decl\":");
     json_str(sqlite3_column_decltype(stmt, i));
-    std::fputc('}', stdout);
+    out_byte('}');
   }
   out_lit("],\"rows\":[");
 }
-
-static void write_int64(sqlite3_int64 value) { std::printf("%lld", static_cast<long long>(value)); }
 
 // JSON has no non-finite numbers, so those go out as strings.
 static void write_double(double value) {
@@ -128,7 +125,7 @@ static void write_double(double value) {
       out_lit("\"-Infinity\"");
     }
   } else {
-    std::printf("%.15g", value);
+    json_double(value);
   }
 }
 
@@ -144,8 +141,10 @@ static void write_blob(sqlite3_stmt *stmt, int k) {
     hex[2 * i] = HEX_DIGITS[bytes[i] >> 4];
     hex[2 * i + 1] = HEX_DIGITS[bytes[i] & 0x0f];
   }
-  std::printf("{\"blob_bytes\":%d,\"hex\":\"", length);
-  std::fwrite(hex, 1, static_cast<std::size_t>(2 * shown), stdout);
+  out_lit("{\"blob_bytes\":");
+  json_int(length);
+  out_lit(",\"hex\":\"");
+  out_bytes(hex, static_cast<std::size_t>(2 * shown));
   if (length > BLOB_HEX_BYTES) {
     out_lit("...\"}");
   } else {
@@ -155,7 +154,7 @@ static void write_blob(sqlite3_stmt *stmt, int k) {
 
 static void write_value(sqlite3_stmt *stmt, int k, int storage_class) {
   switch (storage_class) {
-    case SQLITE_INTEGER: write_int64(sqlite3_column_int64(stmt, k)); break;
+    case SQLITE_INTEGER: json_int(sqlite3_column_int64(stmt, k)); break;
     case SQLITE_FLOAT: write_double(sqlite3_column_double(stmt, k)); break;
     // Text ends at its first zero byte, as json_str reads it.
     case SQLITE_TEXT: json_str(reinterpret_cast<const char *>(sqlite3_column_text(stmt, k))); break;
@@ -179,16 +178,16 @@ using type_slots = char[MAX_TYPED_COLUMNS][TYPE_NAME_CAP];
 /// Writes the current row as a JSON array. With `types` given, also records
 /// the storage class of each of its first MAX_TYPED_COLUMNS values there.
 static void write_row(sqlite3_stmt *stmt, int n, type_slots *types) {
-  std::fputc('[', stdout);
+  out_byte('[');
   for (int k = 0; k < n; ++k) {
-    if (k > 0) std::fputc(',', stdout);
+    if (k > 0) out_byte(',');
     const int storage_class = sqlite3_column_type(stmt, k);
     write_value(stmt, k, storage_class);
     if (types != nullptr && k < MAX_TYPED_COLUMNS) {
       copy_str((*types)[k], TYPE_NAME_CAP, storage_class_name(storage_class));
     }
   }
-  std::fputc(']', stdout);
+  out_byte(']');
 }
 
 struct row_stream_end {
@@ -207,7 +206,7 @@ static row_stream_end stream_rows(sqlite3_stmt *stmt, int n, type_slots *types) 
       end.capped = true;
       break;
     }
-    if (end.rows > 0) std::fputc(',', stdout);
+    if (end.rows > 0) out_byte(',');
     write_row(stmt, n, end.rows == 0 ? types : nullptr);
     ++end.rows;
   }
@@ -216,12 +215,20 @@ static row_stream_end stream_rows(sqlite3_stmt *stmt, int n, type_slots *types) 
 
 static void write_closing_fields(const row_stream_end &end, bool truncated, long long ms,
                                  bool aborted, int n, const type_slots &types) {
-  std::printf(
-      "],\"row_count\":%d,\"truncated\":%s,\"limit\":%d,\"ms\":%lld,\"aborted\":%s,\"types\":[",
-      end.rows, truncated ? "true" : "false", MAX_ROWS, ms, aborted ? "true" : "false");
+  out_lit("],\"row_count\":");
+  json_int(end.rows);
+  out_lit(",\"truncated\":");
+  json_bool(truncated);
+  out_lit(",\"limit\":");
+  json_int(MAX_ROWS);
+  out_lit(",\"ms\":");
+  json_int(ms);
+  out_lit(",\"aborted\":");
+  json_bool(aborted);
+  out_lit(",\"types\":[");
   if (end.rows > 0) {
     for (int k = 0; k < n && k < MAX_TYPED_COLUMNS; ++k) {
-      if (k > 0) std::fputc(',', stdout);
+      if (k > 0) out_byte(',');
       json_str(types[k]);
     }
   }

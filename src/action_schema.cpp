@@ -3,7 +3,7 @@
 // is stepped.
 #include <sqlite3.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 #include "action_open.h"
@@ -23,11 +23,20 @@ static const char TABLE_LIST_SQL[] =
     "SELECT name, type FROM sqlite_master WHERE type IN ('table','view') AND name NOT LIKE "
     "'sqlite_%' ORDER BY name";
 
-/// Compiles one of the generated statements around the quoted `name`.
+/// Compiles the generated statement `head`, the quoted name, `tail`.
 /// Returns it, or null when it does not compile.
-static sqlite3_stmt *prepare_for_table(sqlite3 *db, const char *format, const char *quoted_name) {
+static sqlite3_stmt *prepare_for_table(sqlite3 *db, const char *head, const char *quoted_name,
+                                       const char *tail) {
   char sql[STATEMENT_CAP];
-  std::snprintf(sql, STATEMENT_CAP, format, quoted_name);
+  std::size_t n = 0;
+  // Joined by hand: a table costs three of these, and the formatting
+  // machinery of snprintf was a tenth of the whole action for a plain join.
+  for (const char *part : {head, quoted_name, tail}) {
+    const std::size_t length = std::min(std::strlen(part), STATEMENT_CAP - 1 - n);
+    std::memcpy(sql + n, part, length);
+    n += length;
+  }
+  sql[n] = '\0';
   sqlite3_stmt *stmt = nullptr;
   if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) return nullptr;
   return stmt;
@@ -40,9 +49,10 @@ static const char *text_or_empty(sqlite3_stmt *stmt, int column) {
 
 // A view's count runs its query, under the same budget as everything else.
 static void write_row_count(sqlite3 *db, const char *quoted_name) {
-  sqlite3_stmt *stmt = prepare_for_table(db, "SELECT count(*) FROM %s", quoted_name);
+  sqlite3_stmt *stmt = prepare_for_table(db, "SELECT count(*) FROM ", quoted_name, "");
   if (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) {
-    std::printf(",\"rows\":%lld", static_cast<long long>(sqlite3_column_int64(stmt, 0)));
+    out_lit(",\"rows\":");
+    json_int(sqlite3_column_int64(stmt, 0));
   } else {
     out_lit(",\"rows\":null");
   }
@@ -52,33 +62,36 @@ static void write_row_count(sqlite3 *db, const char *quoted_name) {
 // A PRAGMA that fails, at compile time or part way, leaves its list short.
 static void write_columns(sqlite3 *db, const char *quoted_name) {
   out_lit(",\"columns\":[");
-  sqlite3_stmt *stmt = prepare_for_table(db, "PRAGMA table_info(%s)", quoted_name);
+  sqlite3_stmt *stmt = prepare_for_table(db, "PRAGMA table_info(", quoted_name, ")");
   for (int j = 0; stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW; ++j) {
-    if (j > 0) std::fputc(',', stdout);
+    if (j > 0) out_byte(',');
     out_lit("{\"name\":");
     json_str(text_or_empty(stmt, 1));
     out_lit(",\"type\":");
     json_str(text_or_empty(stmt, 2));
-    std::printf(",\"notnull\":%s,\"pk\":%d}", sqlite3_column_int(stmt, 3) != 0 ? "true" : "false",
-                sqlite3_column_int(stmt, 5));
+    out_lit(",\"notnull\":");
+    json_bool(sqlite3_column_int(stmt, 3) != 0);
+    out_lit(",\"pk\":");
+    json_int(sqlite3_column_int(stmt, 5));
+    out_byte('}');
   }
   sqlite3_finalize(stmt);
-  std::fputc(']', stdout);
+  out_byte(']');
 }
 
 static void write_indexes(sqlite3 *db, const char *quoted_name) {
   out_lit(",\"indexes\":[");
-  sqlite3_stmt *stmt = prepare_for_table(db, "PRAGMA index_list(%s)", quoted_name);
+  sqlite3_stmt *stmt = prepare_for_table(db, "PRAGMA index_list(", quoted_name, ")");
   for (int j = 0; stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW; ++j) {
-    if (j > 0) std::fputc(',', stdout);
+    if (j > 0) out_byte(',');
     out_lit("{\"name\":");
     json_str(text_or_empty(stmt, 1));
     out_lit(",\"unique\":");
     json_bool(sqlite3_column_int(stmt, 2) != 0);
-    std::fputc('}', stdout);
+    out_byte('}');
   }
   sqlite3_finalize(stmt);
-  std::fputc(']', stdout);
+  out_byte(']');
 }
 
 /// Writes one table object. Its three statements run one after another, so
@@ -93,7 +106,7 @@ static void write_table(sqlite3 *db, const char *name, const char *type) {
   write_row_count(db, quoted_name);
   write_columns(db, quoted_name);
   write_indexes(db, quoted_name);
-  std::fputc('}', stdout);
+  out_byte('}');
 }
 
 struct table_list_end {
@@ -115,7 +128,7 @@ static table_list_end write_tables(sqlite3 *db, sqlite3_stmt *list) {
     const char *name = reinterpret_cast<const char *>(sqlite3_column_text(list, 0));
     if (name == nullptr) continue;
     const char *type = reinterpret_cast<const char *>(sqlite3_column_text(list, 1));
-    if (end.written > 0) std::fputc(',', stdout);
+    if (end.written > 0) out_byte(',');
     write_table(db, name, type);
     ++end.written;
   }
@@ -142,7 +155,12 @@ void action_schema(const char *db) {
   }
   const table_list_end end = write_tables(conn, list);
   sqlite3_finalize(list);
-  std::printf("],\"table_count\":%d,\"truncated\":%s,\"budget_ms\":%d}\n", end.written,
-              end.truncated ? "true" : "false", BUDGET_MS);
+  out_lit("],\"table_count\":");
+  json_int(end.written);
+  out_lit(",\"truncated\":");
+  json_bool(end.truncated);
+  out_lit(",\"budget_ms\":");
+  json_int(BUDGET_MS);
+  out_lit("}\n");
   sqlite3_close(conn);
 }
