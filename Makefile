@@ -25,6 +25,8 @@ test:
 	cmake --build $(TEST_BUILD) -j$(JOBS)
 	ctest --test-dir $(TEST_BUILD) --output-on-failure -j$(JOBS)
 
-# Whole-process timings against named peers; not part of the tests.
+# Whole-process timings and instruction counts against named peers, and
+# peak memory; not part of the tests.
 bench: build
-	bash bench/run.sh
+	bash scripts/install-deps.sh bench
+	nice -n 10 python3 bench/bench.py $(BUILD)/plugin_sqlite

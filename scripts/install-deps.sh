@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs what this machine lacks for `make demo` (argument "demo") or for
-# `make test` (argument "test", the default): Debian packages with apt-get
-# when run as root, and the browser tests' npm packages from
-# package-lock.json.
+# Installs what this machine lacks for `make demo` (argument "demo"), for
+# `make bench` (argument "bench") or for `make test` (argument "test", the
+# default): Debian packages with apt-get when run as root, and the browser
+# tests' npm packages from package-lock.json.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 purpose="${1:-test}"
@@ -12,6 +12,9 @@ purpose="${1:-test}"
 # ogr2ogr writes a GeoPackage for the tests.
 packages=(g++ cmake make sqlite3)
 [ "$purpose" = test ] && packages+=(libgtest-dev chromium gdal-bin)
+# make bench: the timer, the instruction counter, the memory meter, the
+# peers (the sqlite3 shell, GNU find, a static C program) and the driver.
+[ "$purpose" = bench ] && packages+=(hyperfine valgrind time findutils gcc libc6-dev python3)
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 

@@ -301,31 +301,39 @@ static void walk_dbs(const char *dir, int depth, bool via_link, root_walk *walk)
 static void write_roots(const root_entry *roots, const root_stats *stats, int root_count) {
   out_lit(",\"roots\":[");
   for (int i = 0; i < root_count; ++i) {
-    if (i > 0) std::fputc(',', stdout);
+    if (i > 0) out_byte(',');
     out_lit("{\"label\":");
     json_str(roots[i].label);
     out_lit(",\"path\":");
     json_str(roots[i].path);
-    std::printf(",\"exists\":%s,\"dbs\":%d,\"scanned_entries\":%d,\"truncated\":%s}",
-                roots[i].exists ? "true" : "false", stats[i].dbs, stats[i].scanned,
-                stats[i].truncated ? "true" : "false");
+    out_lit(",\"exists\":");
+    json_bool(roots[i].exists != 0);
+    out_lit(",\"dbs\":");
+    json_int(stats[i].dbs);
+    out_lit(",\"scanned_entries\":");
+    json_int(stats[i].scanned);
+    out_lit(",\"truncated\":");
+    json_bool(stats[i].truncated);
+    out_byte('}');
   }
-  std::fputc(']', stdout);
+  out_byte(']');
 }
 
 static void write_dbs(const db_entry *list, int count) {
   out_lit(",\"dbs\":[");
   for (int i = 0; i < count; ++i) {
-    if (i > 0) std::fputc(',', stdout);
+    if (i > 0) out_byte(',');
     out_lit("{\"path\":");
     json_str(list[i].path);
     out_lit(",\"root\":");
     json_str(list[i].root);
-    std::printf(",\"bytes\":%lld,\"mtime\":", list[i].bytes);
+    out_lit(",\"bytes\":");
+    json_int(list[i].bytes);
+    out_lit(",\"mtime\":");
     json_utc(list[i].mtime);
-    std::fputc('}', stdout);
+    out_byte('}');
   }
-  std::fputc(']', stdout);
+  out_byte(']');
 }
 
 void action_dbs() {
@@ -357,8 +365,14 @@ void action_dbs() {
   json_header();
   out_lit("{\"ok\":true,\"action\":\"dbs\",\"plugin\":\"plugin_sqlite\"");
   write_roots(roots, stats, root_count);
-  std::printf(",\"count\":%d,\"scanned_entries\":%d,\"max_depth\":%d,\"max_scan_entries\":%d",
-              count, total_scanned, MAX_DEPTH, budget);
+  out_lit(",\"count\":");
+  json_int(count);
+  out_lit(",\"scanned_entries\":");
+  json_int(total_scanned);
+  out_lit(",\"max_depth\":");
+  json_int(MAX_DEPTH);
+  out_lit(",\"max_scan_entries\":");
+  json_int(budget);
   write_dbs(list, count);
   out_lit(",\"readonly\":true}\n");
 }

@@ -2,8 +2,6 @@
 // time, whether the node password is in force, and the fixed limits.
 #include <sqlite3.h>
 
-#include <cstdio>
-
 #include "actions.h"
 #include "db_guard.h"
 #include "json_out.h"
@@ -20,16 +18,19 @@ void action_info() {
   json_str(plat_name());
   out_lit(",\"sqlite\":");
   json_str(sqlite3_libversion());
-  std::printf(",\"pid\":%ld", plat_pid());
+  out_lit(",\"pid\":");
+  json_int(plat_pid());
   out_lit(",\"utc\":");
   json_utc(now);
   out_lit(",\"node_auth\":");
   json_bool(node_password() != nullptr);
+  out_lit(",\"readonly\":true,\"zero_network\":true,\"threadsafe\":");
   // The linked library's own answer: 0, as it is built for one thread.
-  std::printf(
-      ",\"readonly\":true,\"zero_network\":true,\"threadsafe\":%d,\"load_extension\":false,"
-      "\"max_rows\":%d,\"budget_ms\":%d",
-      sqlite3_threadsafe(), MAX_ROWS, BUDGET_MS);
+  json_int(sqlite3_threadsafe());
+  out_lit(",\"load_extension\":false,\"max_rows\":");
+  json_int(MAX_ROWS);
+  out_lit(",\"budget_ms\":");
+  json_int(BUDGET_MS);
   out_lit(
       ",\"allowed_roots\":[\"allowed\",\"workspace\",\"codebases\",\"home\"],"
       "\"actions\":[\"dbs\",\"schema\",\"query\",\"info\"]}\n");

@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cfloat>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 #include "action_open.h"
@@ -106,17 +105,15 @@ static sqlite3_stmt *compile_one_statement(sqlite3 *db, const char *sql, const c
 static void write_columns(sqlite3_stmt *stmt, int n) {
   out_lit(",\"columns\":[");
   for (int i = 0; i < n; ++i) {
-    if (i > 0) std::fputc(',', stdout);
+    if (i > 0) out_byte(',');
     out_lit("{\"name\":");
     json_str(sqlite3_column_name(stmt, i));
     out_lit(",\"decl\":");
     json_str(sqlite3_column_decltype(stmt, i));
-    std::fputc('}', stdout);
+    out_byte('}');
   }
   out_lit("],\"rows\":[");
 }
-
-static void write_int64(sqlite3_int64 value) { std::printf("%lld", static_cast<long long>(value)); }
 
 // JSON has no non-finite numbers, so those go out as strings.
 static void write_double(double value) {
@@ -129,7 +126,7 @@ static void write_double(double value) {
       out_lit("\"-Infinity\"");
     }
   } else {
-    std::printf("%.15g", value);
+    json_double(value);
   }
 }
 
@@ -145,8 +142,10 @@ static void write_blob(sqlite3_stmt *stmt, int k) {
     hex[2 * i] = HEX_DIGITS[bytes[i] >> 4];
     hex[2 * i + 1] = HEX_DIGITS[bytes[i] & 0x0f];
   }
-  std::printf("{\"blob_bytes\":%d,\"hex\":\"", length);
-  std::fwrite(hex, 1, static_cast<std::size_t>(2 * shown), stdout);
+  out_lit("{\"blob_bytes\":");
+  json_int(length);
+  out_lit(",\"hex\":\"");
+  out_bytes(hex, static_cast<std::size_t>(2 * shown));
   if (length > BLOB_HEX_BYTES) {
     out_lit("...\"}");
   } else {
@@ -156,7 +155,7 @@ static void write_blob(sqlite3_stmt *stmt, int k) {
 
 static void write_value(sqlite3_stmt *stmt, int k, int storage_class) {
   switch (storage_class) {
-    case SQLITE_INTEGER: write_int64(sqlite3_column_int64(stmt, k)); break;
+    case SQLITE_INTEGER: json_int(sqlite3_column_int64(stmt, k)); break;
     case SQLITE_FLOAT: write_double(sqlite3_column_double(stmt, k)); break;
     // Text ends at its first zero byte, as json_str reads it.
     case SQLITE_TEXT: json_str(reinterpret_cast<const char *>(sqlite3_column_text(stmt, k))); break;
@@ -205,7 +204,7 @@ struct query_run {
 /// Returns false when the deadline passed between two values: the row then
 /// ends where it stopped.
 static bool write_row(sqlite3_stmt *stmt, int n, type_slots *types, const budget_state &budget) {
-  std::fputc('[', stdout);
+  out_byte('[');
   bool whole = true;
   for (int k = 0; k < n; ++k) {
     // A row of many large values takes long to write: check between them.
@@ -213,14 +212,14 @@ static bool write_row(sqlite3_stmt *stmt, int n, type_slots *types, const budget
       whole = false;
       break;
     }
-    if (k > 0) std::fputc(',', stdout);
+    if (k > 0) out_byte(',');
     const int storage_class = sqlite3_column_type(stmt, k);
     write_value(stmt, k, storage_class);
     if (types != nullptr && k < MAX_TYPED_COLUMNS) {
       copy_str((*types)[k], TYPE_NAME_CAP, storage_class_name(storage_class));
     }
   }
-  std::fputc(']', stdout);
+  out_byte(']');
   return whole;
 }
 
@@ -241,7 +240,7 @@ static void stream_rows(sqlite3_stmt *stmt, query_run *run) {
       end.capped = true;
       break;
     }
-    if (end.rows > 0) std::fputc(',', stdout);
+    if (end.rows > 0) out_byte(',');
     const bool whole = write_row(stmt, run->n, end.rows == 0 ? &run->types : nullptr, run->budget);
     ++end.rows;
     if (!whole) {
@@ -254,19 +253,19 @@ static void stream_rows(sqlite3_stmt *stmt, query_run *run) {
 static void write_closing_fields(const row_stream_end &end, bool truncated, long long ms,
                                  bool aborted, int n, const type_slots &types) {
   out_lit("],\"row_count\":");
-  out_int(end.rows);
+  json_int(end.rows);
   out_lit(",\"truncated\":");
   json_bool(truncated);
   out_lit(",\"limit\":");
-  out_int(MAX_ROWS);
+  json_int(MAX_ROWS);
   out_lit(",\"ms\":");
-  out_int(ms);
+  json_int(ms);
   out_lit(",\"aborted\":");
   json_bool(aborted);
   out_lit(",\"types\":[");
   if (end.rows > 0) {
     for (int k = 0; k < n && k < MAX_TYPED_COLUMNS; ++k) {
-      if (k > 0) std::fputc(',', stdout);
+      if (k > 0) out_byte(',');
       json_str(types[k]);
     }
   }

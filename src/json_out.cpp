@@ -1,6 +1,6 @@
 #include "json_out.h"
 
-#include <ctime>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -22,15 +22,27 @@ void html_header() {
 
 static bool passes_unchanged(unsigned char c) { return c >= 0x20 && c != '"' && c != '\\'; }
 
+void out_text(const char *s) { out_bytes(s, std::strlen(s)); }
+
+void json_int(long long value) {
+  char text[NUMBER_CAP];
+  out_bytes(text, format_int(value, text));
+}
+
+void json_double(double value) {
+  char text[NUMBER_CAP];
+  out_bytes(text, format_double(value, text));
+}
+
 void json_str(const char *s) {
-  std::fputc('"', stdout);
+  out_byte('"');
   const unsigned char *p = reinterpret_cast<const unsigned char *>(s ? s : "");
   while (*p) {
     // Plain runs go out in one write; only the bytes that need care are
     // handled one at a time.
     const unsigned char *run = p;
     while (*p && passes_unchanged(*p)) ++p;
-    if (p > run) std::fwrite(run, 1, static_cast<std::size_t>(p - run), stdout);
+    if (p > run) out_bytes(reinterpret_cast<const char *>(run), static_cast<std::size_t>(p - run));
     if (!*p) break;
     switch (*p) {
       case '"': out_lit("\\\""); break;
@@ -42,7 +54,7 @@ void json_str(const char *s) {
     }
     ++p;
   }
-  std::fputc('"', stdout);
+  out_byte('"');
 }
 
 void json_error(const char *code, const char *detail) {
@@ -57,11 +69,8 @@ void json_error(const char *code, const char *detail) {
 }
 
 void json_utc(long long secs) {
-  constexpr std::size_t UTC_CAP = 40;
   char text[UTC_CAP];
-  std::tm fields{};
-  if (!plat_gmtime(secs, &fields)) fields = std::tm{};
-  if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &fields) == 0) text[0] = '\0';
+  format_utc(secs, text);
   json_str(text);
 }
 
@@ -71,20 +80,4 @@ void json_bool(bool value) {
   } else {
     out_lit("false");
   }
-}
-
-void out_int(long long value) {
-  constexpr std::size_t DIGITS_CAP = 20;  // 19 digits and a minus
-  char digits[DIGITS_CAP];
-  std::size_t at = DIGITS_CAP;
-  // Negative values are taken digit by digit from the negative side, where
-  // the smallest value still fits.
-  long long rest = value;
-  do {
-    const long long digit = rest % 10;
-    digits[--at] = static_cast<char>('0' + (digit < 0 ? -digit : digit));
-    rest /= 10;
-  } while (rest != 0);
-  if (value < 0) digits[--at] = '-';
-  std::fwrite(digits + at, 1, DIGITS_CAP - at, stdout);
 }

@@ -3,13 +3,30 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
+
+#include "number_text.h"
+#include "platform/platform.h"
 
 /// Writes a literal fragment with its exact length (no terminator).
 template <std::size_t N>
 inline void out_lit(const char (&text)[N]) {
-  std::fwrite(text, 1, N - 1, stdout);
+  plat_out(text, N - 1);
 }
+
+/// Writes the `n` bytes at `bytes`.
+inline void out_bytes(const char *bytes, std::size_t n) { plat_out(bytes, n); }
+
+/// Writes the single byte `c`: a separator, a bracket, a quote.
+inline void out_byte(char c) { plat_out_byte(c); }
+
+/// Writes the NUL-terminated text `s` as it is, with no quotes or escapes.
+void out_text(const char *s);
+
+/// Writes `value` as format_int forms it.
+void json_int(long long value);
+
+/// Writes `value` as format_double forms it.
+void json_double(double value);
 
 /// Writes the JSON header block (107 bytes, ends with the empty line).
 void json_header();
@@ -27,14 +44,9 @@ void json_str(const char *s);
 /// left out when `detail` is empty.
 void json_error(const char *code, const char *detail);
 
-/// Writes the UTC time `secs` as a JSON string "YYYY-MM-DDTHH:MM:SSZ". A
-/// time the platform cannot convert is formatted from an all-zero calendar.
+/// Writes the UTC time `secs` as a JSON string "YYYY-MM-DDTHH:MM:SSZ", in
+/// the form format_utc gives it.
 void json_utc(long long secs);
-
-/// Writes `value` in decimal, a minus in front when it is negative. Uses
-/// no formatting library and allocates nothing, so it may write the end of
-/// a response after the watchdog has abandoned a call.
-void out_int(long long value);
 
 /// Writes "true" or "false".
 void json_bool(bool value);

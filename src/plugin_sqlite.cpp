@@ -18,7 +18,12 @@
 static void print_meta() { out_lit("{\"name\":\"sqlite\",\"desc\":\"SQLite viewer\"}\n"); }
 
 static void print_version() {
-  std::printf("%s %s (sqlite %s)\n", PROGRAM_NAME, PLUGIN_VERSION, sqlite3_libversion());
+  out_lit(PROGRAM_NAME);
+  out_byte(' ');
+  out_lit(PLUGIN_VERSION);
+  out_lit(" (sqlite ");
+  out_text(sqlite3_libversion());
+  out_lit(")\n");
 }
 
 static void print_usage() {

@@ -3,6 +3,7 @@
 // encodings, the row cap and the budget.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -262,6 +263,30 @@ TEST_F(QueryAction, RowCapDrawsTheLineAt500) {
             head + counted_rows(500) + closing(500, false, false, "\"int\""));
   EXPECT_EQ(mask_ms(root.query(db, counting(501))),
             head + counted_rows(500) + closing(500, true, false, "\"int\""));
+}
+
+// About 220 KB in fragments of every size: the document crosses the end of
+// the standard output buffer many times, each time in the middle of a
+// value or between two.
+TEST_F(QueryAction, DocumentLargerThanTheOutputBufferArrivesWhole) {
+  const std::string sql =
+      "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM c LIMIT 500) "
+      "SELECT x, x * 0.5 AS half, hex(zeroblob(200)) || x AS padded FROM c";
+  std::string rows;
+  for (int x = 1; x <= 500; ++x) {
+    char half[32];
+    std::snprintf(half, sizeof half, "%.15g", x * 0.5);
+    rows += (x > 1 ? ",[" : "[") + std::to_string(x) + "," + half + ",\"" + std::string(400, '0') +
+            std::to_string(x) + "\"]";
+  }
+  const std::string head =
+      doc_head(root.reported("t.db"),
+               "{\"name\":\"x\",\"decl\":\"\"},{\"name\":\"half\",\"decl\":\"\"},"
+               "{\"name\":\"padded\",\"decl\":\"\"}");
+  const std::string expected =
+      head + rows + closing(500, false, false, "\"int\",\"float\",\"text\"");
+  ASSERT_GT(expected.size(), 3u * 65536u);
+  EXPECT_EQ(mask_ms(root.query(db, sql)), expected);
 }
 
 TEST_F(QueryAction, WideResultReportsTypesOfTheFirst128Columns) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdio>
 #include <string>
 
 #include "test_support.h"
@@ -51,6 +53,19 @@ TEST(JsonUtc, FormatsUtcSeconds) {
   json_utc(1714555800);
   std::fflush(stdout);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\"2024-05-01T09:30:00Z\"");
+}
+
+TEST(JsonNumbers, WritersPutTheFormsOnStandardOutput) {
+  testing::internal::CaptureStdout();
+  json_int(LLONG_MIN);
+  out_byte(',');
+  json_double(0.1);
+  out_byte(',');
+  json_double(1e20);
+  out_byte(',');
+  json_double(-0.00001);
+  std::fflush(stdout);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "-9223372036854775808,0.1,1e+20,-1e-05");
 }
 
 }  // namespace

@@ -48,11 +48,12 @@ function showDbs(answer) {
     return;
   }
   dbsel.appendChild(option('', 'Choose a database (' + list.length + ')'));
-  list.forEach(function(
-      db) { dbsel.appendChild(option(db.path, db.path + DOT + bytes(db.bytes))); });
+  list = addDbOptions(list);
   // A value that no option holds leaves no option selected.
   if (currentDb) dbsel.value = currentDb;
-  if (!dbsel.value && list.length === 1) {
+  var restoring = restoringDb;
+  restoringDb = '';
+  if (!dbsel.value && list.length === 1 && !restoring) {
     dbsel.value = list[0].path;
     selectDb(list[0].path);
   }

@@ -27,7 +27,11 @@ function(fragment_hex fragment out_var)
   file(WRITE ${scratch} "${content}")
   file(READ ${scratch} hex HEX)
   file(REMOVE ${scratch})
-  if(hex MATCHES "^(..)*[89a-f]")
+  # Byte by byte: a backtracking pattern over the whole text overflows the
+  # stack of CMake's regular expressions once a fragment is large.
+  string(REGEX REPLACE "(..)" "\\1;" byte_list "${hex}")
+  list(FILTER byte_list INCLUDE REGEX "^[89a-f]")
+  if(byte_list)
     message(FATAL_ERROR "page fragment ${fragment} is not ASCII")
   endif()
   set(${out_var} "${hex}" PARENT_SCOPE)

@@ -8,11 +8,13 @@ function renderTable() {
     cols.appendChild(make('span', 'chip', text(column.name) + '  ' + text(column.decl)));
   });
   var rows = lastData.rows || [];
-  if (!rows.length) {
+  if (!rows.length && !filterRow([])) {
     placeholder(reswrap, '0 rows.');
     return;
   }
   drawGrid(rows);
+  // A filter that keeps nothing still shows its boxes, to change it.
+  if (!rows.length) reswrap.appendChild(make('div', 'empty', '0 rows.'));
   // A new result starts at its first row and first column.
   reswrap.scrollTop = 0;
   reswrap.scrollLeft = 0;
@@ -45,12 +47,13 @@ function headerCell(column, index) {
   return th;
 }
 
-function bodyRow(row, columnCount) {
+function bodyRow(row, columns) {
   var tr = make('tr');
-  for (var i = 0; i < columnCount; i++) {
+  for (var i = 0; i < columns.length; i++) {
     var cell = cellValue(row[i]);
     var td = make('td', cell.className, cell.text);
     td.title = cell.text;
+    td.addEventListener('click', showCell.bind(null, row[i], columns[i]));
     tr.appendChild(td);
   }
   return tr;
@@ -63,13 +66,18 @@ function drawGrid(rows) {
   var headRow = make('tr');
   columns.forEach(function(column, index) { headRow.appendChild(headerCell(column, index)); });
   thead.appendChild(headRow);
+  var filters = filterRow(columns);
+  if (filters) thead.appendChild(filters);
   var tbody = make('tbody');
-  rows.forEach(function(row) { tbody.appendChild(bodyRow(row, columns.length)); });
+  rows.forEach(function(row) { tbody.appendChild(bodyRow(row, columns)); });
   table.appendChild(thead);
   table.appendChild(tbody);
   empty(reswrap);
   reswrap.appendChild(table);
   shownRows = rows;
+  stickFilterRow(table);
+  cellKeys(table);
+  linkForeignKeys(table, rows, columns);
 }
 
 function isMissing(value) { return value === null || value === undefined; }
@@ -85,6 +93,7 @@ function compareCells(x, y, direction) {
 }
 
 function sortBy(index) {
+  if (sortInDatabase(index)) return;
   if (sortCol === index) {
     sortDir = -sortDir;
   } else {

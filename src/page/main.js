@@ -25,4 +25,5 @@ jsonbtn.addEventListener('click', function() { exportAs('JSON', toJson); });
 themebtn.addEventListener('click', toggleTheme);
 
 loadDbs();
+restoreFromHash();
 api('info').then(showInfo, function() {});

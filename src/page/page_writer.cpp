@@ -1,14 +1,12 @@
 // Writes the Explorer page: the HTML header block, then the page's fixed
 // bytes in document order. Nothing from the request is ever written into it;
 // the only choice is whether the back link is there.
-#include <cstdio>
-
 #include "json_out.h"
 #include "page/page.h"
 #include "page/page_bytes.h"
 
 static void write_piece(const page_piece &piece) {
-  std::fwrite(piece.bytes, 1, piece.size, stdout);
+  out_bytes(reinterpret_cast<const char *>(piece.bytes), piece.size);
 }
 
 void write_page(bool embed) {

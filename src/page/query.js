@@ -66,21 +66,8 @@ function runQuery() {
     return;
   }
   if (runningQuery && runningQuery.db === currentDb && runningQuery.sql === sql) return;
-  runningQuery = {db: currentDb, sql: sql};
-  runbtn.disabled = true;
-  announce('');
-  qmeta.textContent = 'Running...';
   sortCol = -1;
   sortDir = 1;
-  apiPost('query', 'db=' + encodeURIComponent(currentDb), 'sql=' + encodeURIComponent(sql))
-      .then(
-          function(answer) {
-            runningQuery = null;
-            showAnswer(answer);
-          },
-          function(error) {
-            runningQuery = null;
-            runbtn.disabled = false;
-            queryFailed('Request failed: ' + failureText(error));
-          });
+  showPage(viewForStatement(sql), 0);
+  rememberRun(view);
 }

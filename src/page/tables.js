@@ -3,11 +3,11 @@
 
 function quotedName(name) { return '"' + text(name).replace(/"/g, '""') + '"'; }
 
-function chooseTable(button, name) {
-  tables.querySelectorAll('button').forEach(function(other) { other.classList.remove('on'); });
-  button.classList.add('on');
-  sqlBox.value = 'SELECT * FROM ' + quotedName(name) + ' LIMIT 100;';
-  runQuery();
+var schemaTables = [];  // the entries of the last schema answer
+
+function chooseTable(table) {
+  markTable(table);
+  openTable(table, {});
 }
 
 function tableButton(table) {
@@ -19,7 +19,7 @@ function tableButton(table) {
   button.title = (table.columns || [])
                      .map(function(column) { return text(column.name) + ' ' + text(column.type); })
                      .join('\n');
-  button.addEventListener('click', function() { chooseTable(button, table.name); });
+  button.addEventListener('click', function() { chooseTable(table); });
   return button;
 }
 
@@ -43,6 +43,7 @@ function showSchema(path, answer) {
   }
   empty(tables);
   var list = answer.tables || [];
+  schemaTables = list;
   dbhint.textContent = path + DOT + plural(list.length, 'table') + DOT + 'read-only';
   if (!list.length) {
     placeholder(tables, 'No tables.');
@@ -51,17 +52,26 @@ function showSchema(path, answer) {
   list.forEach(function(table) { tables.appendChild(tableButton(table)); });
 }
 
+/// Resolves to the schema answer once it is shown (null after a failure).
 function selectDb(path) {
   currentDb = path;
+  schemaTables = [];
+  chosenTable = null;
   empty(tables);
   if (!path) {
     abandonRequest('schema');
     placeholder(tables, 'Select a database.');
-    return;
+    return Promise.resolve(null);
   }
   placeholder(tables, 'Loading schema...');
-  api('schema', 'db=' + encodeURIComponent(path))
+  return api('schema', 'db=' + encodeURIComponent(path))
       .then(
-          function(answer) { showSchema(path, answer); },
-          function(error) { showError(tables, 'Error: ' + failureText(error)); });
+          function(answer) {
+            showSchema(path, answer);
+            return answer;
+          },
+          function(error) {
+            showError(tables, 'Error: ' + failureText(error));
+            return null;
+          });
 }

@@ -4,17 +4,12 @@
 #pragma once
 
 #include <cstddef>
-#include <ctime>
 
 /// Milliseconds of a monotonic clock; only differences are meaningful.
 long long plat_ticks_ms();
 
 /// Seconds since 1970-01-01 00:00:00 UTC.
 long long plat_time_now();
-
-/// Fills `out` with the UTC calendar fields of `secs`. Returns false when
-/// the time cannot be converted (`out` is then left as it was).
-bool plat_gmtime(long long secs, std::tm *out);
 
 /// The id of the running process.
 long plat_pid();
@@ -150,3 +145,13 @@ void plat_cut_end();
 /// Prepares the process for serving one response: a reader that goes away
 /// early must not turn the program's exit status into a signal.
 void plat_start();
+
+/// Appends the `n` bytes at `bytes` to standard output, in the C library's
+/// buffer of stdout: they reach the host when the buffer fills or the
+/// process exits. The program has one thread, so the stream is used
+/// without taking its lock. A failed write is not reported: the host has
+/// gone, and nobody reads the rest.
+void plat_out(const char *bytes, std::size_t n);
+
+/// Appends the byte `c` to standard output, as plat_out does.
+void plat_out_byte(char c);

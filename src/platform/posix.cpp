@@ -24,6 +24,32 @@ void plat_start() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+// Most of a document is fragments of a few bytes. While stdout's buffer
+// has room they are copied straight into it, as glibc's own putc_unlocked
+// does for one byte; fwrite_unlocked would cost a library call with its own
+// bookkeeping per fragment. A full buffer and a line-buffered terminal
+// (whose free room glibc keeps at zero) take the library call; so does
+// every fragment with other C libraries, not all of which have
+// fwrite_unlocked.
+void plat_out(const char *bytes, std::size_t n) {
+  // Before the first write the stream has no buffer yet: its pointers are
+  // null, and even an empty copy to them would be undefined.
+  if (n == 0) return;
+#if defined(__GLIBC__)
+  std::FILE *out = stdout;
+  if (static_cast<std::size_t>(out->_IO_write_end - out->_IO_write_ptr) >= n) {
+    std::memcpy(out->_IO_write_ptr, bytes, n);
+    out->_IO_write_ptr += n;
+    return;
+  }
+  fwrite_unlocked(bytes, 1, n, out);
+#else
+  std::fwrite(bytes, 1, n, stdout);
+#endif
+}
+
+void plat_out_byte(char c) { putc_unlocked(c, stdout); }
+
 long long plat_ticks_ms() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -34,11 +60,6 @@ long long plat_time_now() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   return static_cast<long long>(now.tv_sec);
-}
-
-bool plat_gmtime(long long secs, std::tm *out) {
-  const time_t t = static_cast<time_t>(secs);
-  return gmtime_r(&t, out) != nullptr;
 }
 
 long plat_pid() { return static_cast<long>(getpid()); }

@@ -258,8 +258,9 @@ describe('Explorer with one database', {timeout: 120000}, () => {
     await page.click('#tables .titem:has-text("items")');
     await page.waitForSelector('#reswrap table');
     const calls = requests.filter((url) => url.includes('action=')).map((url) => url.slice(host.url.length));
-    assert.deepEqual(calls.map((url) => new URL(url, host.url).searchParams.get('action')).sort(),
-                     ['dbs', 'info', 'query', 'schema']);
+    // A table also asks for its foreign keys: a second query.
+    const actions = new Set(calls.map((url) => new URL(url, host.url).searchParams.get('action')));
+    assert.deepEqual([...actions].sort(), ['dbs', 'info', 'query', 'schema']);
     for (const url of calls) assert.match(url, /^\/plugins\?plugin=sqlite&action=\w+&.*node=n1&id=s%201$/);
   });
 
