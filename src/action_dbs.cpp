@@ -42,6 +42,10 @@ struct root_walk {
   // path guard accepts as it stands (see root_lists_as_walked).
   bool plain;
   std::size_t real_root_len;  // length of the root's real location
+  const char *real_root;      // the root's real location; null when it has none
+  // The directories being listed, level by level: a link back to one of
+  // them would walk it again.
+  const char *open_dirs[MAX_DEPTH + 1];
 };
 
 /// The entries examined per root: SQLITE_SCAN_BUDGET when it parses to 1 to
@@ -214,6 +218,27 @@ static void add_db(const char *path, const plat_status &st, root_walk *walk) {
 
 static void walk_dbs(const char *dir, int depth, bool via_link, root_walk *walk);
 
+/// True when the link (or untyped entry) `path` leads to a place inside the
+/// root's real location. Nothing else is followed: not a link to a folder
+/// outside, nor one to "/".
+static bool leads_inside(const char *path, const root_walk &walk) {
+  char real_path[PATH_CAP];
+  return walk.real_root != nullptr && plat_realpath(real_path, path, PATH_CAP) != nullptr &&
+         root_contains(walk.real_root, real_path);
+}
+
+/// True when `id` is one of the directories being listed at levels 0 to
+/// `depth`: entering it would walk a loop.
+static bool is_open_dir(const plat_file_id &id, int depth, const root_walk &walk) {
+  for (int level = 0; level <= depth; ++level) {
+    plat_status st{};
+    if (plat_stat(walk.open_dirs[level], &st) && st.id.volume == id.volume &&
+        st.id.index == id.index)
+      return true;
+  }
+  return false;
+}
+
 /// Examines one counted entry of `dir`: enters a directory, lists a
 /// database file. The listing's own entry type decides; a status call is
 /// made only for a candidate file and for an entry the listing could not
@@ -228,11 +253,13 @@ static void examine_entry(const char *dir, std::size_t dir_len, const plat_dir_e
   plat_status st{};
   bool have_status = false;
   if (kind == PLAT_LINK || kind == PLAT_UNKNOWN) {
-    if (!plat_stat(child, &st)) return;
+    // An untyped entry may be a link too, and is judged as one: counted as
+    // its own entry, but neither opened nor followed unless it leads inside
+    // the root.
+    if (!leads_inside(child, *walk) || !plat_stat(child, &st)) return;
+    if (st.kind == PLAT_DIR && is_open_dir(st.id, depth, *walk)) return;
     have_status = true;
     kind = st.kind;
-    // An untyped entry may be a link too; the paths through it are checked
-    // as if it were one.
     via_link = true;
   }
   if (kind == PLAT_DIR) {
@@ -241,6 +268,9 @@ static void examine_entry(const char *dir, std::size_t dir_len, const plat_dir_e
   }
   if (kind != PLAT_FILE || !candidate) return;
   if (!have_status && (!plat_stat(child, &st) || st.kind != PLAT_FILE)) return;
+  // The path guard refuses a file with a second hard link: it may be the
+  // name of a file outside the roots.
+  if (st.links != 1) return;
   if (listable(child, entry.name, via_link, *walk)) add_db(child, st, walk);
 }
 
@@ -253,6 +283,7 @@ static void walk_dbs(const char *dir, int depth, bool via_link, root_walk *walk)
   if (depth > MAX_DEPTH || *walk->count >= MAX_DBS || walk->scanned > walk->budget) return;
   plat_dir *listing = plat_dir_open(dir);
   if (listing == nullptr) return;  // an unreadable directory is passed over
+  walk->open_dirs[depth] = dir;
   const std::size_t dir_len = std::strlen(dir);
   plat_dir_entry entry{};
   while (plat_dir_next(listing, &entry)) {
@@ -321,8 +352,10 @@ void action_dbs() {
       stats[i].truncated = true;
       continue;
     }
-    root_walk walk{roots[i].label, list, &count, 0, budget, false, false, 0};
+    char real_root[PATH_CAP];
+    root_walk walk{roots[i].label, list, &count, 0, budget, false, false, 0, nullptr, {}};
     walk.plain = root_lists_as_walked(roots, i, &walk.real_root_len);
+    if (plat_realpath(real_root, roots[i].path, PATH_CAP) != nullptr) walk.real_root = real_root;
     const int count_before = count;
     walk_dbs(roots[i].path, 0, false, &walk);
     stats[i] = root_stats{count - count_before, walk.scanned, walk.cut};

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "budget.h"
 #include "db_guard.h"
 #include "json_out.h"
 
@@ -20,19 +21,33 @@ bool resolve_or_refuse(const char *db, char *path) {
   return true;
 }
 
-sqlite3 *open_or_refuse(const char *path) {
+void refuse_open(int rc) {
+  char message[MESSAGE_CAP];
+  std::snprintf(message, MESSAGE_CAP, "cannot open database (%s)", sqlite3_errstr(rc));
+  json_error("open_failed", message);
+}
+
+sqlite3 *open_or_refuse(const char *path, budget_state *budget) {
   int rc = 0;
-  sqlite3 *db = open_ro(path, &rc);
+  sqlite3 *db = inside_sqlite([&] { return open_ro(path, &rc); });
   if (db == nullptr) {
-    char message[MESSAGE_CAP];
-    std::snprintf(message, MESSAGE_CAP, "cannot open database (%s)", sqlite3_errstr(rc));
-    json_error("open_failed", message);
+    refuse_open(rc);
     return nullptr;
   }
-  if (!is_database(db)) {
+  watch_budget(db, budget);
+  // A file that is no database, and a probe stopped by anything else (a
+  // writer's lock held past the budget, a journal that cannot be read), are
+  // told apart: only the first is "not a database".
+  const int probed = inside_sqlite([&] { return probe_database(db); });
+  if (probed != SQLITE_OK) {
     sqlite3_close(db);
-    json_error("not_a_database", "file is not a SQLite database");
+    if ((probed & 0xff) == SQLITE_NOTADB) {
+      json_error("not_a_database", "file is not a SQLite database");
+    } else {
+      refuse_open(probed);
+    }
     return nullptr;
   }
+  guard_statements(db);
   return db;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 struct sqlite3;
+struct budget_state;
 
 /// Room for an error detail taken from SQLite; longer texts are cut.
 constexpr std::size_t MESSAGE_CAP = 512;
@@ -15,8 +16,14 @@ constexpr std::size_t MESSAGE_CAP = 512;
 /// "not_found" error response and returns false.
 bool resolve_or_refuse(const char *db, char *path);
 
-/// Opens `path` read-only and probes it. Returns the connection, which the
-/// caller guards and closes. Otherwise writes the "open_failed" or
-/// "not_a_database" error response, with no connection left open, and
-/// returns null.
-sqlite3 *open_or_refuse(const char *path);
+/// Opens `path` read-only under the started `budget` (its progress and busy
+/// handlers installed), probes it and installs the authorizer. Returns the
+/// connection, which the caller closes. Otherwise writes the error response, with no connection
+/// left open, and returns null: "open_failed" for a failed open or a probe
+/// that failed for any reason but "not a database" (a lock held past the
+/// budget reads "cannot open database (database is locked)"), else
+/// "not_a_database". Call it inside plat_run_cuttable.
+sqlite3 *open_or_refuse(const char *path, budget_state *budget);
+
+/// Writes the "open_failed" error response for the SQLite result code `rc`.
+void refuse_open(int rc);

@@ -10,6 +10,7 @@
 
 #include "action_open.h"
 #include "actions.h"
+#include "budget.h"
 #include "db_guard.h"
 #include "json_out.h"
 #include "platform/platform.h"
@@ -79,7 +80,7 @@ static sqlite3_stmt *compile_one_statement(sqlite3 *db, const char *sql, const c
                                            char *detail) {
   sqlite3_stmt *stmt = nullptr;
   const char *tail = nullptr;
-  if (sqlite3_prepare_v2(db, sql, -1, &stmt, &tail) != SQLITE_OK) {
+  if (inside_sqlite([&] { return sqlite3_prepare_v2(db, sql, -1, &stmt, &tail); }) != SQLITE_OK) {
     *code = "sql_error";
     copy_str(detail, MESSAGE_CAP, sqlite3_errmsg(db));
     return nullptr;
@@ -175,11 +176,42 @@ static const char *storage_class_name(int storage_class) {
 
 using type_slots = char[MAX_TYPED_COLUMNS][TYPE_NAME_CAP];
 
+struct row_stream_end {
+  int step_rc;   // the result of the last sqlite3_step
+  int rows;      // rows written; the last may be short when `stopped`
+  bool capped;   // a row beyond MAX_ROWS was produced and left out
+  bool stopped;  // the deadline passed while rows were written
+};
+
+// How far one run has come: the end written after a hard stop depends on it.
+enum class query_phase { opening, compiling, streaming };
+
+// One run of the action. It lives in action_query's frame, so that the end
+// of the response can still be written when the watchdog abandons the run.
+struct query_run {
+  const char *path;
+  const char *sql;
+  budget_state budget;
+  query_phase phase;
+  long long start_ms;  // just before compiling
+  int n;               // result columns
+  row_stream_end end;
+  type_slots types;
+};
+
 /// Writes the current row as a JSON array. With `types` given, also records
 /// the storage class of each of its first MAX_TYPED_COLUMNS values there.
-static void write_row(sqlite3_stmt *stmt, int n, type_slots *types) {
+/// Returns false when the deadline passed between two values: the row then
+/// ends where it stopped.
+static bool write_row(sqlite3_stmt *stmt, int n, type_slots *types, const budget_state &budget) {
   out_byte('[');
+  bool whole = true;
   for (int k = 0; k < n; ++k) {
+    // A row of many large values takes long to write: check between them.
+    if (k > 0 && budget_expired(budget)) {
+      whole = false;
+      break;
+    }
     if (k > 0) out_byte(',');
     const int storage_class = sqlite3_column_type(stmt, k);
     write_value(stmt, k, storage_class);
@@ -188,29 +220,34 @@ static void write_row(sqlite3_stmt *stmt, int n, type_slots *types) {
     }
   }
   out_byte(']');
+  return whole;
 }
 
-struct row_stream_end {
-  int step_rc;  // the result of the last sqlite3_step
-  int rows;     // rows written
-  bool capped;  // a row beyond MAX_ROWS was produced and left out
-};
-
 /// Steps the statement and writes each row as it comes, the first row's
-/// storage classes into `types`. Stops at the first result that is not a
-/// row, or when a row beyond MAX_ROWS is produced.
-static row_stream_end stream_rows(sqlite3_stmt *stmt, int n, type_slots *types) {
-  row_stream_end end{SQLITE_OK, 0, false};
-  while ((end.step_rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+/// storage classes into the run's type slots. Stops at the first result that
+/// is not a row, when a row beyond MAX_ROWS is produced, or when the
+/// deadline has passed.
+static void stream_rows(sqlite3_stmt *stmt, query_run *run) {
+  row_stream_end &end = run->end;
+  for (;;) {
+    if (budget_expired(run->budget)) {
+      end.stopped = true;
+      break;
+    }
+    end.step_rc = inside_sqlite([&] { return sqlite3_step(stmt); });
+    if (end.step_rc != SQLITE_ROW) break;
     if (end.rows == MAX_ROWS) {
       end.capped = true;
       break;
     }
     if (end.rows > 0) out_byte(',');
-    write_row(stmt, n, end.rows == 0 ? types : nullptr);
+    const bool whole = write_row(stmt, run->n, end.rows == 0 ? &run->types : nullptr, run->budget);
     ++end.rows;
+    if (!whole) {
+      end.stopped = true;
+      break;
+    }
   }
-  return end;
 }
 
 static void write_closing_fields(const row_stream_end &end, bool truncated, long long ms,
@@ -248,24 +285,61 @@ static void write_error_tail(sqlite3 *db, bool aborted) {
 
 /// Writes the success document of the compiled `stmt`, from the header
 /// block to the closing fields or the error tail.
-static void write_result(sqlite3 *db, sqlite3_stmt *stmt, const char *path,
-                         const budget_state &budget, long long start_ms) {
-  const int n = sqlite3_column_count(stmt);
+static void write_result(sqlite3 *db, sqlite3_stmt *stmt, query_run *run) {
+  run->n = sqlite3_column_count(stmt);
+  run->phase = query_phase::streaming;
   json_header();
   out_lit("{\"ok\":true,\"action\":\"query\",\"readonly\":true,\"db\":");
-  json_str(path);
-  write_columns(stmt, n);
-  type_slots types;
-  std::memset(types, 0, sizeof types);
-  const row_stream_end end = stream_rows(stmt, n, &types);
-  const bool aborted = budget.aborted != 0;
-  if (end.capped || end.step_rc == SQLITE_INTERRUPT || aborted) {
-    write_closing_fields(end, true, plat_ticks_ms() - start_ms, aborted, n, types);
+  json_str(run->path);
+  write_columns(stmt, run->n);
+  stream_rows(stmt, run);
+  const row_stream_end &end = run->end;
+  // Only the budget interrupts a statement: by the progress handler, by the
+  // watchdog, or by the row writer's own check.
+  const bool aborted = run->budget.aborted != 0 || end.step_rc == SQLITE_INTERRUPT || end.stopped;
+  if (end.capped || aborted) {
+    write_closing_fields(end, true, plat_ticks_ms() - run->start_ms, aborted, run->n, run->types);
   } else if (end.step_rc == SQLITE_DONE) {
-    write_closing_fields(end, false, plat_ticks_ms() - start_ms, aborted, n, types);
+    write_closing_fields(end, false, plat_ticks_ms() - run->start_ms, false, run->n, run->types);
   } else {
-    write_error_tail(db, aborted);
+    write_error_tail(db, false);
   }
+}
+
+// The part of the run that the watchdog may abandon.
+static void run_statement(void *arg) {
+  query_run *run = static_cast<query_run *>(arg);
+  sqlite3 *conn = open_or_refuse(run->path, &run->budget);
+  if (conn == nullptr) return;
+  run->phase = query_phase::compiling;
+  // The clock starts just before compiling, a moment after the budget was
+  // armed, so a statement that the budget stops reports about BUDGET_MS.
+  run->start_ms = plat_ticks_ms();
+  const char *code = "";
+  char detail[MESSAGE_CAP];
+  sqlite3_stmt *stmt = compile_one_statement(conn, run->sql, &code, detail);
+  if (stmt == nullptr) {
+    sqlite3_close(conn);
+    json_error(code, detail);
+    return;
+  }
+  write_result(conn, stmt, run);
+  sqlite3_finalize(stmt);
+  sqlite3_close(conn);
+}
+
+// The end of the response when the watchdog abandoned a call into SQLite
+// that outlived the budget. Only the response is finished: the connection
+// is left as it is, and the process ends without unwinding.
+[[noreturn]] static void finish_after_hard_stop(const query_run &run) {
+  switch (run.phase) {
+    case query_phase::opening: refuse_open(SQLITE_INTERRUPT); break;
+    case query_phase::compiling: json_error("sql_error", sqlite3_errstr(SQLITE_INTERRUPT)); break;
+    case query_phase::streaming:
+      write_closing_fields(run.end, true, plat_ticks_ms() - run.start_ms, true, run.n, run.types);
+      break;
+  }
+  plat_exit_now(0);
 }
 
 void action_query(const char *db, const char *sql) {
@@ -279,22 +353,15 @@ void action_query(const char *db, const char *sql) {
     json_error("read_only", READ_ONLY_DETAIL);
     return;
   }
-  sqlite3 *conn = open_or_refuse(path);
-  if (conn == nullptr) return;
-  budget_state budget{};
-  guard_connection(conn, &budget);
-  // The clock starts just before compiling, a moment after the budget was
-  // armed, so a statement that the budget stops reports about BUDGET_MS.
-  const long long start_ms = plat_ticks_ms();
-  const char *code = "";
-  char detail[MESSAGE_CAP];
-  sqlite3_stmt *stmt = compile_one_statement(conn, sql, &code, detail);
-  if (stmt == nullptr) {
-    sqlite3_close(conn);
-    json_error(code, detail);
-    return;
-  }
-  write_result(conn, stmt, path, budget, start_ms);
-  sqlite3_finalize(stmt);
-  sqlite3_close(conn);
+  query_run run{path,
+                sql,
+                budget_state{},
+                query_phase::opening,
+                0,
+                0,
+                row_stream_end{SQLITE_OK, 0, false, false},
+                {}};
+  budget_start(&run.budget);
+  if (!plat_run_cuttable(run_statement, &run)) finish_after_hard_stop(run);
+  budget_stop();
 }

@@ -8,6 +8,7 @@
 
 #include "action_open.h"
 #include "actions.h"
+#include "budget.h"
 #include "db_guard.h"
 #include "json_out.h"
 
@@ -23,6 +24,33 @@ static const char TABLE_LIST_SQL[] =
     "SELECT name, type FROM sqlite_master WHERE type IN ('table','view') AND name NOT LIKE "
     "'sqlite_%' ORDER BY name";
 
+// Where the document stands, for the end written after a hard stop: the
+// opening of the database, the compiling of the table list, between two
+// table objects, or inside one of them before its row count, inside its
+// columns or inside its indexes.
+enum class schema_stage { opening, listing, between_tables, before_rows, in_columns, in_indexes };
+
+// One run of the action. It lives in action_schema's frame, so that the end
+// of the document can still be written when the watchdog abandons the run.
+struct schema_run {
+  const char *path;
+  budget_state budget;
+  schema_stage stage;
+  int written;  // table objects begun
+};
+
+static int step(sqlite3_stmt *stmt) {
+  return inside_sqlite([&] { return sqlite3_step(stmt); });
+}
+
+static sqlite3_stmt *prepare(sqlite3 *db, const char *sql) {
+  sqlite3_stmt *stmt = nullptr;
+  const int rc = inside_sqlite([&] { return sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr); });
+  if (rc == SQLITE_OK) return stmt;
+  sqlite3_finalize(stmt);
+  return nullptr;
+}
+
 /// Compiles the generated statement `head`, the quoted name, `tail`.
 /// Returns it, or null when it does not compile.
 static sqlite3_stmt *prepare_for_table(sqlite3 *db, const char *head, const char *quoted_name,
@@ -37,9 +65,7 @@ static sqlite3_stmt *prepare_for_table(sqlite3 *db, const char *head, const char
     n += length;
   }
   sql[n] = '\0';
-  sqlite3_stmt *stmt = nullptr;
-  if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) return nullptr;
-  return stmt;
+  return prepare(db, sql);
 }
 
 static const char *text_or_empty(sqlite3_stmt *stmt, int column) {
@@ -50,7 +76,7 @@ static const char *text_or_empty(sqlite3_stmt *stmt, int column) {
 // A view's count runs its query, under the same budget as everything else.
 static void write_row_count(sqlite3 *db, const char *quoted_name) {
   sqlite3_stmt *stmt = prepare_for_table(db, "SELECT count(*) FROM ", quoted_name, "");
-  if (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) {
+  if (stmt != nullptr && step(stmt) == SQLITE_ROW) {
     out_lit(",\"rows\":");
     json_int(sqlite3_column_int64(stmt, 0));
   } else {
@@ -60,10 +86,11 @@ static void write_row_count(sqlite3 *db, const char *quoted_name) {
 }
 
 // A PRAGMA that fails, at compile time or part way, leaves its list short.
-static void write_columns(sqlite3 *db, const char *quoted_name) {
+static void write_columns(sqlite3 *db, const char *quoted_name, schema_run *run) {
   out_lit(",\"columns\":[");
+  run->stage = schema_stage::in_columns;
   sqlite3_stmt *stmt = prepare_for_table(db, "PRAGMA table_info(", quoted_name, ")");
-  for (int j = 0; stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW; ++j) {
+  for (int j = 0; stmt != nullptr && step(stmt) == SQLITE_ROW; ++j) {
     if (j > 0) out_byte(',');
     out_lit("{\"name\":");
     json_str(text_or_empty(stmt, 1));
@@ -79,10 +106,11 @@ static void write_columns(sqlite3 *db, const char *quoted_name) {
   out_byte(']');
 }
 
-static void write_indexes(sqlite3 *db, const char *quoted_name) {
+static void write_indexes(sqlite3 *db, const char *quoted_name, schema_run *run) {
   out_lit(",\"indexes\":[");
+  run->stage = schema_stage::in_indexes;
   sqlite3_stmt *stmt = prepare_for_table(db, "PRAGMA index_list(", quoted_name, ")");
-  for (int j = 0; stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW; ++j) {
+  for (int j = 0; stmt != nullptr && step(stmt) == SQLITE_ROW; ++j) {
     if (j > 0) out_byte(',');
     out_lit("{\"name\":");
     json_str(text_or_empty(stmt, 1));
@@ -96,71 +124,98 @@ static void write_indexes(sqlite3 *db, const char *quoted_name) {
 
 /// Writes one table object. Its three statements run one after another, so
 /// at most one is open beside the table list.
-static void write_table(sqlite3 *db, const char *name, const char *type) {
+static void write_table(sqlite3 *db, const char *name, const char *type, schema_run *run) {
   char quoted_name[IDENT_CAP];
   quote_ident(name, quoted_name);
   out_lit("{\"name\":");
   json_str(name);
   out_lit(",\"type\":");
   json_str(type != nullptr ? type : "table");
+  ++run->written;
+  run->stage = schema_stage::before_rows;
   write_row_count(db, quoted_name);
-  write_columns(db, quoted_name);
-  write_indexes(db, quoted_name);
+  write_columns(db, quoted_name, run);
+  write_indexes(db, quoted_name, run);
   out_byte('}');
+  run->stage = schema_stage::between_tables;
 }
 
-struct table_list_end {
-  int written;     // table objects written
-  bool truncated;  // a table or view beyond MAX_TABLES was left out
-};
-
 /// Steps the table list and writes a table object for each name, up to
-/// MAX_TABLES. A list stopped by an error or by the budget ends like one
-/// that ran out of rows.
-static table_list_end write_tables(sqlite3 *db, sqlite3_stmt *list) {
-  table_list_end end{0, false};
-  while (sqlite3_step(list) == SQLITE_ROW) {
+/// MAX_TABLES. Returns true when a table or view beyond MAX_TABLES was left
+/// out. A list stopped by an error or by the budget ends like one that ran
+/// out of rows.
+static bool write_tables(sqlite3 *db, sqlite3_stmt *list, schema_run *run) {
+  while (step(list) == SQLITE_ROW) {
     // Cut only when one more really exists: exactly MAX_TABLES is complete.
-    if (end.written == MAX_TABLES) {
-      end.truncated = true;
-      break;
-    }
+    if (run->written == MAX_TABLES) return true;
     const char *name = reinterpret_cast<const char *>(sqlite3_column_text(list, 0));
     if (name == nullptr) continue;
     const char *type = reinterpret_cast<const char *>(sqlite3_column_text(list, 1));
-    if (end.written > 0) out_byte(',');
-    write_table(db, name, type);
-    ++end.written;
+    if (run->written > 0) out_byte(',');
+    write_table(db, name, type, run);
   }
-  return end;
+  return false;
+}
+
+static void write_closing_fields(int written, bool truncated) {
+  out_lit("],\"table_count\":");
+  json_int(written);
+  out_lit(",\"truncated\":");
+  json_bool(truncated);
+  out_lit(",\"budget_ms\":");
+  json_int(BUDGET_MS);
+  out_lit("}\n");
+}
+
+// The part of the run that the watchdog may abandon.
+static void run_schema(void *arg) {
+  schema_run *run = static_cast<schema_run *>(arg);
+  sqlite3 *conn = open_or_refuse(run->path, &run->budget);
+  if (conn == nullptr) return;
+  json_header();
+  out_lit("{\"ok\":true,\"action\":\"schema\",\"readonly\":true,\"db\":");
+  json_str(run->path);
+  out_lit(",\"tables\":[");
+  run->stage = schema_stage::listing;
+  sqlite3_stmt *list = prepare(conn, TABLE_LIST_SQL);
+  if (list == nullptr) {
+    sqlite3_close(conn);
+    out_lit("],\"error\":\"schema_query_failed\"}\n");
+    return;
+  }
+  run->stage = schema_stage::between_tables;
+  const bool truncated = write_tables(conn, list, run);
+  sqlite3_finalize(list);
+  write_closing_fields(run->written, truncated);
+  sqlite3_close(conn);
+}
+
+// The end of the response when the watchdog abandoned a call into SQLite
+// that outlived the budget: the table object in progress is closed with
+// what its count, columns or indexes did not reach left null or empty, as
+// when the budget interrupts them, and the closing fields follow. The
+// connection is left as it is, and the process ends without unwinding.
+[[noreturn]] static void finish_after_hard_stop(const schema_run &run) {
+  switch (run.stage) {
+    case schema_stage::opening: refuse_open(SQLITE_INTERRUPT); break;
+    case schema_stage::listing: out_lit("],\"error\":\"schema_query_failed\"}\n"); break;
+    case schema_stage::before_rows: out_lit(",\"rows\":null,\"columns\":[],\"indexes\":[]}"); break;
+    case schema_stage::in_columns: out_lit("],\"indexes\":[]}"); break;
+    case schema_stage::in_indexes: out_lit("]}"); break;
+    case schema_stage::between_tables: break;
+  }
+  if (run.stage != schema_stage::opening && run.stage != schema_stage::listing) {
+    write_closing_fields(run.written, false);
+  }
+  plat_exit_now(0);
 }
 
 void action_schema(const char *db) {
   char path[PATH_CAP];
   std::memset(path, 0, sizeof path);
   if (!resolve_or_refuse(db, path)) return;
-  sqlite3 *conn = open_or_refuse(path);
-  if (conn == nullptr) return;
-  budget_state budget{};
-  guard_connection(conn, &budget);
-  json_header();
-  out_lit("{\"ok\":true,\"action\":\"schema\",\"readonly\":true,\"db\":");
-  json_str(path);
-  out_lit(",\"tables\":[");
-  sqlite3_stmt *list = nullptr;
-  if (sqlite3_prepare_v2(conn, TABLE_LIST_SQL, -1, &list, nullptr) != SQLITE_OK) {
-    sqlite3_close(conn);
-    out_lit("],\"error\":\"schema_query_failed\"}\n");
-    return;
-  }
-  const table_list_end end = write_tables(conn, list);
-  sqlite3_finalize(list);
-  out_lit("],\"table_count\":");
-  json_int(end.written);
-  out_lit(",\"truncated\":");
-  json_bool(end.truncated);
-  out_lit(",\"budget_ms\":");
-  json_int(BUDGET_MS);
-  out_lit("}\n");
-  sqlite3_close(conn);
+  schema_run run{path, budget_state{}, schema_stage::opening, 0};
+  budget_start(&run.budget);
+  if (!plat_run_cuttable(run_schema, &run)) finish_after_hard_stop(run);
+  budget_stop();
 }

@@ -143,7 +143,8 @@ static int resolve_in_roots(const char *canonical, char *out) {
     if (!roots[i].exists || !root_contains(roots[i].path, canonical)) continue;
     plat_status st{};
     if (!plat_stat(canonical, &st)) return -1;
-    if (st.kind != PLAT_FILE) return 0;
+    // A second hard link may name a file that lives outside every root.
+    if (st.kind != PLAT_FILE || st.links != 1) return 0;
     // What is opened is the file's real location, and it must stay inside
     // the root's real location: a link may not lead out of the root.
     char real_path[PATH_CAP];
@@ -209,42 +210,52 @@ static void harden(sqlite3 *db) {
 }
 
 constexpr std::size_t HEADER_BYTES = 20;
-constexpr unsigned char WAL_FORMAT = 2;  // header bytes 18 and 19 of a WAL database
+constexpr std::size_t WAL_FLAG_AT = 19;  // header byte SQLite reads to choose WAL
+constexpr unsigned char WAL_FORMAT = 2;
 
 // True for a file that SQLite can only read correctly, without touching
 // side files, when it is opened as immutable:
-// - a database in WAL mode that nobody is writing: its header says WAL and
+// - a database that SQLite would read in WAL mode while nobody is writing
+//   it: header byte 19 is 2 (SQLite's own test, whatever byte 18 says) and
 //   no -wal file stands beside it;
 // - an empty file: SQLite deletes a -wal file that stands beside a database
 //   of zero pages, even on a read-only connection.
 static bool reads_as_immutable(const char *path) {
   unsigned char header[HEADER_BYTES];
-  std::FILE *file = std::fopen(path, "rb");
-  if (file == nullptr) return false;
-  const std::size_t n = std::fread(header, 1, HEADER_BYTES, file);
-  std::fclose(file);
+  const long n = plat_read_head(path, header, HEADER_BYTES);
   if (n == 0) return true;
-  if (n < HEADER_BYTES || std::memcmp(header, "SQLite format 3", 16) != 0) return false;
-  if (header[18] != WAL_FORMAT || header[19] != WAL_FORMAT) return false;
+  if (n != static_cast<long>(HEADER_BYTES)) return false;
+  if (std::memcmp(header, "SQLite format 3", 16) != 0 || header[WAL_FLAG_AT] != WAL_FORMAT) {
+    return false;
+  }
   char wal[PATH_CAP + 4];
   std::snprintf(wal, sizeof wal, "%s-wal", path);
   plat_status st{};
   return !plat_stat(wal, &st);
 }
 
-// "file:" + `path` with "%" escaped + "?immutable=1". The path has no "?"
-// or "#": the path rules refuse both.
+// Bytes that stand for themselves in the path of a "file:" URI; every other
+// byte ("?", "#", "%", "&", "=" and the rest) is written as "%HH", so the
+// path always names itself and can carry no parameter.
+static bool uri_plain(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
+         c == '.' || c == '-' || c == '_';
+}
+
+// "file:" + `path` escaped + "?immutable=1".
 constexpr std::size_t URI_CAP = 5 + 3 * PATH_CAP + 12;
 static void immutable_uri(const char *path, char *uri) {
+  static const char HEX_DIGITS[] = "0123456789ABCDEF";
   std::size_t n = 0;
   std::memcpy(uri, "file:", 5);
   n += 5;
-  for (const char *p = path; *p; ++p) {
-    if (*p == '%') {
-      std::memcpy(uri + n, "%25", 3);
-      n += 3;
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(path); *p; ++p) {
+    if (uri_plain(static_cast<char>(*p))) {
+      uri[n++] = static_cast<char>(*p);
     } else {
-      uri[n++] = *p;
+      uri[n++] = '%';
+      uri[n++] = HEX_DIGITS[*p >> 4];
+      uri[n++] = HEX_DIGITS[*p & 0x0f];
     }
   }
   copy_str(uri + n, URI_CAP - n, "?immutable=1");
@@ -263,11 +274,29 @@ static int open_read_only(const char *path, sqlite3 **db) {
   return sqlite3_open_v2(uri, db, OPEN_FLAGS | SQLITE_OPEN_URI, nullptr);
 }
 
+// Replaces the system calls of SQLite's file layer by the platform's guarded
+// ones (see plat_sqlite_syscalls), once per process. False when any of them
+// could not be installed: then no database may be opened.
+static bool guard_sqlite_files() {
+  static int installed = -1;
+  if (installed >= 0) return installed == 1;
+  sqlite3_vfs *vfs = sqlite3_vfs_find(plat_sqlite_vfs_name());
+  installed = vfs != nullptr && vfs->iVersion >= 3 && vfs->xSetSystemCall != nullptr ? 1 : 0;
+  for (const plat_sqlite_syscall *call = plat_sqlite_syscalls(); installed && call->name; ++call) {
+    if (vfs->xSetSystemCall(vfs, call->name, call->call) != SQLITE_OK) installed = 0;
+  }
+  return installed == 1;
+}
+
 sqlite3 *open_ro(const char *path, int *rc) {
   *rc = 0;
   // One request may not take the node's memory: past this, SQLite fails the
   // statement with its out-of-memory error.
   sqlite3_hard_heap_limit64(HEAP_LIMIT_BYTES);
+  if (!guard_sqlite_files()) {
+    *rc = SQLITE_CANTOPEN;
+    return nullptr;
+  }
   sqlite3 *db = nullptr;
   const int opened = open_read_only(path, &db);
   if (opened != SQLITE_OK) {
@@ -281,17 +310,20 @@ sqlite3 *open_ro(const char *path, int *rc) {
   return db;
 }
 
-int is_database(sqlite3 *db) {
+int probe_database(sqlite3 *db) {
   sqlite3_stmt *stmt = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &stmt, nullptr) !=
-      SQLITE_OK) {
+  const int prepared =
+      sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &stmt, nullptr);
+  if (prepared != SQLITE_OK) {
     sqlite3_finalize(stmt);
-    return 0;
+    return prepared;
   }
   const int step = sqlite3_step(stmt);
   sqlite3_finalize(stmt);
-  return step == SQLITE_ROW || step == SQLITE_DONE ? 1 : 0;
+  return step == SQLITE_ROW || step == SQLITE_DONE ? SQLITE_OK : step;
 }
+
+int is_database(sqlite3 *db) { return probe_database(db) == SQLITE_OK ? 1 : 0; }
 
 // The PRAGMAs a request may run: all of them only read. The same names
 // serve the pragma table functions (pragma_table_info('t') and the like).
@@ -360,12 +392,31 @@ int progress_cb(void *state) {
   return 1;
 }
 
-void guard_connection(sqlite3 *db, budget_state *budget) {
+// Waits for a lock a writer holds, a millisecond at a time, for as long as
+// the budget lasts: a short poll finds the gaps between a busy writer's
+// transactions.
+static int wait_within_budget(void *state, int) {
+  const budget_state *budget = static_cast<const budget_state *>(state);
+  if (plat_ticks_ms() >= budget->deadline) return 0;
+  sqlite3_sleep(1);
+  return 1;
+}
+
+void watch_budget(sqlite3 *db, budget_state *budget) {
+  sqlite3_progress_handler(db, PROGRESS_OPS, progress_cb, budget);
+  sqlite3_busy_handler(db, wait_within_budget, budget);
+}
+
+void guard_statements(sqlite3 *db) {
   apply_limits(db);
   sqlite3_set_authorizer(db, authorizer_cb, nullptr);
+}
+
+void guard_connection(sqlite3 *db, budget_state *budget) {
+  guard_statements(db);
   budget->deadline = plat_ticks_ms() + BUDGET_MS;
   budget->aborted = 0;
-  sqlite3_progress_handler(db, PROGRESS_OPS, progress_cb, budget);
+  watch_budget(db, budget);
 }
 
 void quote_ident(const char *name, char *out) {

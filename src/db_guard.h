@@ -37,7 +37,8 @@ bool has_db_extension(const char *name);
 /// The single gate for a requested database path. Returns 1 and writes the
 /// path to open into `out` (PATH_CAP bytes) when it is accepted; 0 when it
 /// is refused; -1 when it lies inside an existing root but does not exist.
-/// A path whose real location (links followed) leaves its root is refused.
+/// A path whose real location (links followed) leaves its root is refused,
+/// and so is a file with more than one hard link.
 int resolve_db_path(const char *requested, char *out);
 
 /// True when the real location of `path` (links followed) lies inside the
@@ -50,8 +51,14 @@ bool real_location_inside(const char *root, const char *path);
 /// (`*rc` is 0 on success).
 sqlite3 *open_ro(const char *path, int *rc);
 
-/// 1 when the open file reads as a SQLite database, else 0. Leaves no
-/// statement open. Runs before the authorizer is installed.
+/// Reads the schema of the open file: SQLITE_OK when it is a SQLite
+/// database, else the result code that stopped the read (SQLITE_NOTADB for
+/// a file that is not a database, SQLITE_BUSY for a lock held past the
+/// budget, ...). Leaves no statement open. Runs before the authorizer is
+/// installed.
+int probe_database(sqlite3 *db);
+
+/// 1 when probe_database finds a SQLite database, else 0.
 int is_database(sqlite3 *db);
 
 /// Admits only reading: SELECT, READ, RECURSIVE, functions other than
@@ -70,10 +77,18 @@ struct budget_state {
 /// marks the state aborted; else 0. A null state never interrupts.
 int progress_cb(void *state);
 
-/// Called after the probe: applies the limits on statements and values,
-/// installs the authorizer and arms `budget` (deadline now + BUDGET_MS,
-/// progress_cb every PROGRESS_OPS steps) on `db`. `budget` must outlive
-/// the connection's last statement.
+/// Installs the progress handler with `budget` and a busy handler that
+/// waits for a writer's lock while the budget's deadline has not passed.
+/// `budget` must outlive the connection's last statement.
+void watch_budget(sqlite3 *db, budget_state *budget);
+
+/// Called after the probe: applies the limits on statements and values and
+/// installs the authorizer.
+void guard_statements(sqlite3 *db);
+
+/// Called after the probe: guard_statements, then arms `budget` (deadline
+/// now + BUDGET_MS) with watch_budget on `db`. `budget` must outlive the
+/// connection's last statement.
 void guard_connection(sqlite3 *db, budget_state *budget);
 
 /// Writes `name` as a double-quoted SQL identifier into `out` (IDENT_CAP

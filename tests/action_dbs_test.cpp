@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "test_support.h"
 
 namespace {
@@ -376,6 +377,39 @@ TEST(DbsGuard, RelativeRootListsNoPathThatOpensAnotherFile) {
   EXPECT_TRUE(a.roots[0].exists);
   EXPECT_EQ(a.roots[0].scanned, 1);
   EXPECT_EQ(a.paths, std::vector<std::string>{base.at("home/rel/x.db")});
+}
+
+}  // namespace
+
+namespace {
+
+// The real location of a fresh scratch directory, so that expected paths
+// match what the walk builds.
+std::string real_path_of(const scratch_dir &dir) {
+  char real[4096];
+  return plat_realpath(real, dir.path().c_str(), sizeof real) ? real : dir.path();
+}
+
+TEST(DbsLinks, FollowedOnlyInsideTheRootAndNeverRoundALoop) {
+  scratch_dir root_dir, outside_dir;
+  const std::string root = real_path_of(root_dir);
+  make_files(outside_dir.path(), "outside", 3, ".db");
+  make_dirs(root + "/in");
+  touch(root + "/in/a.db");
+  const struct {
+    std::string target, link;
+  } links[] = {
+      {outside_dir.path(), root + "/out"},  // a folder outside: only its own entry counts
+      {"/", root + "/slash"},               // the whole file system: likewise
+      {root + "/in", root + "/again"},      // a folder inside: walked under this name too
+      {root + "/in", root + "/in/loop"},    // back to a folder being listed: not walked
+  };
+  for (const auto &l : links) ASSERT_EQ(symlink(l.target.c_str(), l.link.c_str()), 0) << l.link;
+
+  const dbs_answer a = run_dbs({"SQLITE_ALLOWED_ROOT=" + root});
+  EXPECT_EQ(sorted(a.paths), sorted({root + "/again/a.db", root + "/in/a.db"}));
+  // Level 0: in, out, slash, again; in/ and again/: a.db and loop each.
+  EXPECT_EQ(a.scanned, 8) << a.body;
 }
 
 }  // namespace

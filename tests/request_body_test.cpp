@@ -35,7 +35,7 @@ class RequestBody : public ::testing::Test {
     std::vector<std::string> all = {"SQLITE_ALLOWED_ROOT=" + root.at(""),
                                     "QUERY_STRING=" + (url.empty() ? query_url : url)};
     all.insert(all.end(), env.begin(), env.end());
-    const run_result r = run_plugin(all, {}, input);
+    const run_result r = run_plugin(all, {}, {}, input);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
     return mask_ms(r.out);

@@ -7,20 +7,68 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
-static void drain(int out_fd, int err_fd, run_result &result) {
+static long long now_ms() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// Standard output as the limits keep it: the whole of it, or its first and
+// last `keep_ends` bytes.
+struct output_sink {
+  std::size_t keep_ends;
+  std::string head;
+  std::string tail;
+  long long bytes = 0;
+
+  void add(const char *data, std::size_t n) {
+    bytes += static_cast<long long>(n);
+    if (keep_ends == 0 || head.size() < keep_ends) {
+      const std::size_t to_head = keep_ends == 0 ? n : std::min(n, keep_ends - head.size());
+      head.append(data, to_head);
+      data += to_head;
+      n -= to_head;
+    }
+    if (n == 0) return;
+    tail.append(data, n);
+    if (tail.size() > 2 * keep_ends) tail.erase(0, tail.size() - keep_ends);
+  }
+
+  std::string kept() const {
+    return head + (tail.size() > keep_ends ? tail.substr(tail.size() - keep_ends) : tail);
+  }
+};
+
+// Reads both pipes to their end. Returns false when `deadline_ms` (0: none)
+// came first.
+static bool drain(int out_fd, int err_fd, output_sink &out, std::string &err,
+                  long long deadline_ms) {
   pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-  std::string *sinks[2] = {&result.out, &result.err};
   int open_count = 2;
-  char buf[65536];
+  static char buf[1 << 20];
   while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) {
+    int wait_ms = -1;
+    if (deadline_ms > 0) {
+      wait_ms = static_cast<int>(deadline_ms - now_ms());
+      if (wait_ms <= 0) {
+        for (pollfd &p : fds) {
+          if (p.fd >= 0) close(p.fd);
+        }
+        return false;
+      }
+    }
+    const int ready = poll(fds, 2, wait_ms);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       break;
     }
@@ -28,7 +76,11 @@ static void drain(int out_fd, int err_fd, run_result &result) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       const ssize_t n = read(fds[i].fd, buf, sizeof buf);
       if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
+        if (i == 0) {
+          out.add(buf, static_cast<size_t>(n));
+        } else {
+          err.append(buf, static_cast<size_t>(n));
+        }
       } else {
         close(fds[i].fd);
         fds[i].fd = -1;
@@ -36,6 +88,7 @@ static void drain(int out_fd, int err_fd, run_result &result) {
       }
     }
   }
+  return true;
 }
 
 // The parent's end of the child's standard input: a pipe's write end or a
@@ -78,7 +131,7 @@ static stdin_source open_stdin_source(const stdin_feed &input) {
 }
 
 run_result run_plugin(const std::vector<std::string> &env, const std::vector<std::string> &args,
-                      const stdin_feed &input) {
+                      const run_limits &limits, const stdin_feed &input) {
   std::vector<char *> argv;
   std::string program = PLUGIN_SQLITE_BIN;
   argv.push_back(program.data());
@@ -98,6 +151,7 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
   const stdin_source source = open_stdin_source(input);
   int out_pipe[2], err_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe");
+  const long long start = now_ms();
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
@@ -118,11 +172,19 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
   close(err_pipe[1]);
   if (source.child_fd >= 0) close(source.child_fd);
   run_result result;
-  drain(out_pipe[0], err_pipe[0], result);
+  output_sink out{limits.keep_ends};
+  const long long deadline = limits.timeout_ms > 0 ? start + limits.timeout_ms : 0;
+  if (!drain(out_pipe[0], err_pipe[0], out, result.err, deadline)) {
+    kill(pid, SIGKILL);
+    result.timed_out = true;
+  }
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
   if (source.parent_fd >= 0) close(source.parent_fd);
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  result.elapsed_ms = now_ms() - start;
+  result.status = WIFEXITED(wstatus) && !result.timed_out ? WEXITSTATUS(wstatus) : -1;
+  result.out = out.kept();
+  result.out_bytes = out.bytes;
   return result;
 }
 

@@ -6,9 +6,20 @@
 #include <vector>
 
 struct run_result {
-  std::string out;  // everything written to standard output
-  std::string err;  // everything written to standard error
-  int status = -1;  // exit status, or -1 when the process did not exit
+  std::string out;           // everything written to standard output (see run_limits)
+  std::string err;           // everything written to standard error
+  int status = -1;           // exit status, or -1 when the process did not exit
+  long long out_bytes = 0;   // bytes written to standard output in all
+  long long elapsed_ms = 0;  // from the start of the process to its end
+  bool timed_out = false;    // killed after run_limits::timeout_ms
+};
+
+/// Bounds on one run of the plug-in.
+struct run_limits {
+  long long timeout_ms = 0;  // 0: wait for the end; else kill the process then
+  // With a value, `out` keeps only the first and the last `keep_ends` bytes
+  // of a larger output, joined; `out_bytes` still counts all of it.
+  std::size_t keep_ends = 0;
 };
 
 /// What the plug-in finds on its standard input.
@@ -25,9 +36,11 @@ struct stdin_feed {
 };
 
 /// Runs the plug-in with exactly `env` as its environment ("NAME=value"
-/// entries) and `args` as its arguments, with `input` as standard input.
+/// entries) and `args` as its arguments, within `limits`, with `input` as
+/// standard input.
 run_result run_plugin(const std::vector<std::string> &env,
-                      const std::vector<std::string> &args = {}, const stdin_feed &input = {});
+                      const std::vector<std::string> &args = {}, const run_limits &limits = {},
+                      const stdin_feed &input = {});
 
 /// The JSON header block that starts every JSON response. Inline, so that
 /// it is initialised before the tests' own constants built from it.

@@ -30,14 +30,51 @@ char *plat_realpath(char *out, const char *path, std::size_t cap);
 
 enum plat_kind { PLAT_OTHER = 0, PLAT_FILE = 1, PLAT_DIR = 2, PLAT_LINK = 3, PLAT_UNKNOWN = 4 };
 
+/// Identity of a file: two paths name the same file exactly when their ids
+/// are equal (device and inode here; volume serial and file index on
+/// Windows).
+struct plat_file_id {
+  unsigned long long volume;
+  unsigned long long index;
+};
+
 struct plat_status {
   plat_kind kind;   // PLAT_FILE, PLAT_DIR or PLAT_OTHER (links are followed)
   long long size;   // bytes
   long long mtime;  // seconds since 1970-01-01 00:00:00 UTC
+  long long links;  // hard links to the file: names it has in the file system
+  plat_file_id id;
 };
 
 /// File status of `path`, links followed. Returns true on success.
 bool plat_stat(const char *path, plat_status *out);
+
+/// Reads the first `cap` bytes of the file `path` into `buf`, opening it as
+/// the guarded open below does: no symbolic link in any component, without
+/// waiting on a FIFO or device, only a regular file with a single link.
+/// Returns the number of bytes read (fewer at the end of a short file), or
+/// -1 when the file cannot be opened that way or read.
+long plat_read_head(const char *path, void *buf, std::size_t cap);
+
+/// One replacement for a system call of SQLite's file layer, in the form
+/// that `sqlite3_vfs.xSetSystemCall` takes.
+struct plat_sqlite_syscall {
+  const char *name;    // SQLite's name of the call ("open", ...)
+  void (*call)(void);  // the replacement, cast to SQLite's generic pointer
+};
+
+/// Name of the SQLite file layer (VFS) whose system calls are replaced.
+const char *plat_sqlite_vfs_name();
+
+/// The replacements, ended by an entry with a null name. With all of them
+/// installed, every file SQLite's file layer opens is opened without
+/// following a symbolic link in any component of its path (a link met there
+/// fails the open, also while SQLite makes the path absolute), without
+/// waiting (a FIFO or device never blocks the open), and only when it is a
+/// regular file with a single link (anything else is closed again and the
+/// open fails). The path handed to SQLite must therefore already be the real
+/// location of the file.
+const plat_sqlite_syscall *plat_sqlite_syscalls();
 
 /// One open directory listing; owned by the platform layer.
 struct plat_dir;
@@ -63,6 +100,53 @@ void plat_dir_close(plat_dir *dir);
 /// blocks past that. A terminal is not read at all. Returns the number of
 /// bytes read (no terminator is added).
 std::size_t plat_read_stdin(char *buf, std::size_t want, int wait_ms);
+
+// ---------------------------------------------------------------------------
+// The watchdog: the hard wall-clock stop of one request.
+//
+// The main line runs the work that may overrun (the SQLite calls) through
+// plat_run_cuttable, and marks each stretch inside SQLite with
+// plat_cut_begin / plat_cut_end. The watchdog calls `on_soft` at the soft
+// deadline (the action's own checks then stop it), and from the hard deadline on
+// abandons the main line as soon as it is inside a marked stretch. Outside
+// the marked stretches (writing output, allocating) it never intervenes, so
+// the program's own state is whole when the main line is abandoned; the
+// state of SQLite is not, and the abandoned connection must not be used
+// again.
+
+using plat_alarm_fn = void (*)();
+
+/// Arms the watchdog. From `soft_at_ms` (a plat_ticks_ms value) on,
+/// `on_soft` is called about every PLAT_WATCHDOG_TICK_MS, asynchronously to
+/// the main line (from a signal handler here, from another thread on
+/// Windows): it may only store to lock-free atomics. From `hard_at_ms` on, a main line inside a
+/// marked stretch of plat_run_cuttable is abandoned. Returns false when no watchdog could be armed;
+/// the caller's own deadline checks then remain.
+bool plat_watchdog_arm(long long soft_at_ms, long long hard_at_ms, plat_alarm_fn on_soft);
+
+/// Stops the watchdog: after it returns `on_soft` is not called again and
+/// nothing is abandoned. Harmless when it is not armed.
+void plat_watchdog_disarm();
+
+/// Period of the watchdog's calls of `on_soft` after the soft deadline.
+constexpr int PLAT_WATCHDOG_TICK_MS = 20;
+
+/// Runs `body(arg)` on the calling thread's behalf. Returns true when it
+/// returned, false when the watchdog abandoned it at the hard deadline while
+/// it was inside a marked stretch; the watchdog is then disarmed. Not nested.
+bool plat_run_cuttable(void (*body)(void *), void *arg);
+
+/// Marks the start of a stretch of plat_run_cuttable's body that may be
+/// abandoned (a call into SQLite). When the hard deadline has already
+/// passed, the body is abandoned here at once.
+void plat_cut_begin();
+
+/// Marks the end of such a stretch.
+void plat_cut_end();
+
+/// Ends the process with `status` at once: standard output is flushed, no
+/// destructor and no exit handler runs, and nothing is allocated.
+[[noreturn]] void plat_exit_now(int status);
 
 /// Prepares the process for serving one response: a reader that goes away
 /// early must not turn the program's exit status into a signal.

@@ -1,12 +1,17 @@
 // The platform services on Linux and other POSIX systems.
 #include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csetjmp>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -140,7 +145,260 @@ bool plat_stat(const char *path, plat_status *out) {
   out->kind = kind_of_mode(st.st_mode);
   out->size = static_cast<long long>(st.st_size);
   out->mtime = static_cast<long long>(st.st_mtime);
+  out->links = static_cast<long long>(st.st_nlink);
+  out->id = plat_file_id{static_cast<unsigned long long>(st.st_dev),
+                         static_cast<unsigned long long>(st.st_ino)};
   return true;
+}
+
+// ---------------------------------------------------------------------------
+// The guarded open
+
+// Keeps `fd` only when it is a regular file with a single name: a FIFO or
+// device could stall or feed the reader, and a second hard link may have
+// been made to a file outside the roots. Returns `fd`, or -1 with errno set.
+static int keep_single_regular_file(int fd) {
+  if (fd < 0) return fd;
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) return fd;
+  close(fd);
+  errno = EACCES;
+  return -1;
+}
+
+// The fallback for kernels without openat2: walks `path` from "/" one
+// component at a time, each directory opened with O_NOFOLLOW so that a link
+// anywhere fails the walk, and opens the last name relative to the
+// directory that holds it.
+static int open_by_component_walk(const char *path, int flags, mode_t mode) {
+  if (path[0] != '/') {
+    errno = EINVAL;
+    return -1;
+  }
+  int dir = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  const char *p = path;
+  while (dir >= 0) {
+    while (*p == '/') ++p;
+    const char *end = std::strchr(p, '/');
+    if (end == nullptr) {
+      const int fd = openat(dir, p, flags | O_NOFOLLOW, mode);
+      const int saved = errno;
+      close(dir);
+      errno = saved;
+      return fd;
+    }
+    char name[NAME_MAX + 1];
+    const std::size_t len = static_cast<std::size_t>(end - p);
+    if (len > NAME_MAX || (len == 2 && p[0] == '.' && p[1] == '.')) {
+      close(dir);
+      errno = EACCES;
+      return -1;
+    }
+    std::memcpy(name, p, len);
+    name[len] = '\0';
+    // O_PATH with O_NOFOLLOW opens a link itself rather than failing; the
+    // fstat below tells it from a directory.
+    const int next = openat(dir, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    close(dir);
+    struct stat st {};
+    if (next >= 0 && (fstat(next, &st) != 0 || !S_ISDIR(st.st_mode))) {
+      close(next);
+      errno = ELOOP;
+      return -1;
+    }
+    dir = next;
+    p = end;
+  }
+  return -1;
+}
+
+// open(2) as SQLite's file layer calls it, with no link followed in any
+// component and without waiting on a FIFO.
+static int open_without_links(const char *path, int flags, mode_t mode) {
+  open_how how{};
+  how.flags = static_cast<unsigned long long>(flags | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+  how.mode = (flags & O_CREAT) != 0 ? mode : 0;  // openat2 refuses a mode it does not use
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  const long fd = syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how);
+  if (fd < 0 && errno == ENOSYS) {
+    return open_by_component_walk(path, flags | O_NONBLOCK | O_CLOEXEC, mode);
+  }
+  return static_cast<int>(fd);
+}
+
+static int guarded_open(const char *path, int flags, int mode) {
+  return keep_single_regular_file(open_without_links(path, flags, static_cast<mode_t>(mode)));
+}
+
+// SQLite reads a link while it makes a path absolute, before it opens the
+// file; the path handed to it is a real location, so a link met there was
+// put there since it was checked. Failing here fails the open.
+static ssize_t refused_readlink(const char *, char *, std::size_t) {
+  errno = ELOOP;
+  return -1;
+}
+
+long plat_read_head(const char *path, void *buf, std::size_t cap) {
+  const int fd = guarded_open(path, O_RDONLY, 0);
+  if (fd < 0) return -1;
+  std::size_t got = 0;
+  while (got < cap) {
+    const ssize_t n = read(fd, static_cast<char *>(buf) + got, cap - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  close(fd);
+  return static_cast<long>(got);
+}
+
+const char *plat_sqlite_vfs_name() { return "unix"; }
+
+const plat_sqlite_syscall *plat_sqlite_syscalls() {
+  static const plat_sqlite_syscall CALLS[] = {
+      {"open", reinterpret_cast<void (*)(void)>(guarded_open)},
+      {"readlink", reinterpret_cast<void (*)(void)>(refused_readlink)},
+      {nullptr, nullptr},
+  };
+  return CALLS;
+}
+
+// ---------------------------------------------------------------------------
+// The watchdog
+//
+// A POSIX timer delivers SIGALRM at the soft deadline and then every
+// PLAT_WATCHDOG_TICK_MS. The handler only reads the clock (clock_gettime is
+// async-signal-safe), calls the caller's `on_soft` (atomic stores only),
+// and, at the hard deadline, jumps out of a marked stretch. Everything it shares with the main line
+// is a lock-free atomic, so a signal between any two instructions sees whole values.
+//
+// Why the jump is safe only inside a marked stretch: a jump out of the middle
+// of malloc leaves the heap half updated, and a jump out of fwrite leaves
+// the stream's buffer and lock half updated. The marked stretches are calls
+// into SQLite, whose state is abandoned with the connection; the program's
+// own output is never in the middle of a write there. After the jump the
+// caller writes the end of its document into the stream's existing buffer
+// (nothing is allocated) and ends the process with plat_exit_now, so no
+// destructor runs over the abandoned state.
+
+namespace {
+
+std::atomic<int> g_armed{0};
+std::atomic<long long> g_soft_at{0};
+std::atomic<long long> g_hard_at{0};
+std::atomic<plat_alarm_fn> g_on_soft{nullptr};
+std::atomic<int> g_hard_passed{0};  // the hard deadline has come
+std::atomic<int> g_body_live{0};    // a plat_run_cuttable frame can be jumped to
+std::atomic<int> g_in_stretch{0};   // the body is inside a marked stretch
+sigjmp_buf g_cut_point;
+timer_t g_timer;
+bool g_timer_made = false;
+
+static_assert(std::atomic<long long>::is_always_lock_free, "the signal handler needs whole values");
+static_assert(std::atomic<plat_alarm_fn>::is_always_lock_free,
+              "the signal handler needs whole values");
+
+timespec timespec_of_ms(long long ms) {
+  timespec t{};
+  t.tv_sec = static_cast<time_t>(ms / 1000);
+  t.tv_nsec = static_cast<long>((ms % 1000) * 1000000);
+  return t;
+}
+
+// Stops the timer; timer_settime is async-signal-safe, so the handler may
+// call this before it jumps.
+void stop_timer() {
+  g_armed.store(0);
+  if (g_timer_made) {
+    const itimerspec off{};
+    timer_settime(g_timer, 0, &off, nullptr);
+  }
+}
+
+// Leaves the marked stretch for the plat_run_cuttable frame, which is still
+// live below us on the stack. siglongjmp restores the signal mask saved by
+// sigsetjmp, so SIGALRM is not left blocked when this runs in the handler.
+[[noreturn]] void abandon_body() {
+  stop_timer();
+  g_in_stretch.store(0);
+  g_body_live.store(0);
+  siglongjmp(g_cut_point, 1);
+}
+
+void on_watchdog_signal(int) {
+  const int saved_errno = errno;  // the main line may be between a call and its errno test
+  if (g_armed.load() != 0) {
+    const long long now = plat_ticks_ms();
+    if (now >= g_soft_at.load()) {
+      const plat_alarm_fn on_soft = g_on_soft.load();
+      if (on_soft != nullptr) on_soft();
+    }
+    if (now >= g_hard_at.load()) {
+      g_hard_passed.store(1);
+      if (g_body_live.load() != 0 && g_in_stretch.load() != 0) abandon_body();
+    }
+  }
+  errno = saved_errno;
+}
+
+}  // namespace
+
+bool plat_watchdog_arm(long long soft_at_ms, long long hard_at_ms, plat_alarm_fn on_soft) {
+  stop_timer();
+  g_soft_at.store(soft_at_ms);
+  g_hard_at.store(hard_at_ms);
+  g_on_soft.store(on_soft);
+  g_hard_passed.store(0);
+  struct sigaction action {};
+  action.sa_handler = on_watchdog_signal;
+  sigemptyset(&action.sa_mask);
+  // Interrupted reads and writes resume; a sleep in SQLite's busy wait
+  // simply ends early.
+  action.sa_flags = SA_RESTART;
+  if (sigaction(SIGALRM, &action, nullptr) != 0) return false;
+  if (!g_timer_made) {
+    sigevent event{};
+    event.sigev_notify = SIGEV_SIGNAL;
+    event.sigev_signo = SIGALRM;
+    if (timer_create(CLOCK_MONOTONIC, &event, &g_timer) != 0) return false;
+    g_timer_made = true;
+  }
+  itimerspec when{};
+  when.it_value = timespec_of_ms(soft_at_ms);  // plat_ticks_ms reads CLOCK_MONOTONIC too
+  when.it_interval = timespec_of_ms(PLAT_WATCHDOG_TICK_MS);
+  g_armed.store(1);
+  if (timer_settime(g_timer, TIMER_ABSTIME, &when, nullptr) != 0) {
+    g_armed.store(0);
+    return false;
+  }
+  return true;
+}
+
+void plat_watchdog_disarm() { stop_timer(); }
+
+bool plat_run_cuttable(void (*body)(void *), void *arg) {
+  // Saves the signal mask too (second argument), so that the jump from the
+  // handler unblocks SIGALRM again.
+  if (sigsetjmp(g_cut_point, 1) != 0) return false;
+  g_body_live.store(1);
+  body(arg);
+  g_body_live.store(0);
+  g_in_stretch.store(0);
+  return true;
+}
+
+void plat_cut_begin() {
+  // Marked first, tested second: a signal between the two finds the mark
+  // and jumps itself.
+  g_in_stretch.store(1);
+  if (g_hard_passed.load() != 0 && g_body_live.load() != 0) abandon_body();
+}
+
+void plat_cut_end() { g_in_stretch.store(0); }
+
+void plat_exit_now(int status) {
+  std::fflush(stdout);
+  _exit(status);
 }
 
 // A listing is the C library's DIR stream itself; the cast keeps DIR out of
