@@ -9,9 +9,11 @@ purpose="${1:-test}"
 
 # SQLite itself is compiled in from source that the build fetches with npm;
 # the sqlite3 shell makes the demo's and the tests' databases, and GDAL's
-# ogr2ogr writes a GeoPackage for the tests.
+# ogr2ogr writes a GeoPackage for the tests. clang with libFuzzer's runtime
+# builds the fuzz targets; lighttpd serves the program in the test behind a
+# standard web server.
 packages=(g++ cmake make sqlite3)
-[ "$purpose" = test ] && packages+=(libgtest-dev chromium gdal-bin)
+[ "$purpose" = test ] && packages+=(libgtest-dev chromium gdal-bin clang libclang-rt-14-dev lighttpd)
 # The Windows build and its tests: the mingw-w64 cross compiler, GoogleTest's
 # sources to compile with it, and Wine to run the result.
 [ "$purpose" = test ] && packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64)

@@ -215,12 +215,18 @@ constexpr std::size_t HEADER_BYTES = 20;
 constexpr std::size_t WAL_FLAG_AT = 19;  // header byte SQLite reads to choose WAL
 constexpr unsigned char WAL_FORMAT = 2;
 
-// True for a database that SQLite would read in WAL mode while nobody is
-// writing it: header byte 19 is 2 (SQLite's own test, whatever byte 18
-// says) and no -wal file stands beside it.
-static bool is_idle_wal_database(const char *path) {
+// True for a file that SQLite can only read correctly, without touching
+// side files, when it is opened as immutable:
+// - a database that SQLite would read in WAL mode while nobody is writing
+//   it: header byte 19 is 2 (SQLite's own test, whatever byte 18 says) and
+//   no -wal file stands beside it;
+// - an empty file: SQLite deletes a -wal file that stands beside a database
+//   of zero pages, even on a read-only connection.
+static bool reads_as_immutable(const char *path) {
   unsigned char header[HEADER_BYTES];
-  if (plat_read_head(path, header, HEADER_BYTES) != static_cast<long>(HEADER_BYTES)) return false;
+  const long n = plat_read_head(path, header, HEADER_BYTES);
+  if (n == 0) return true;
+  if (n != static_cast<long>(HEADER_BYTES)) return false;
   if (std::memcmp(header, "SQLite format 3", 16) != 0 || header[WAL_FLAG_AT] != WAL_FORMAT) {
     return false;
   }
@@ -261,9 +267,10 @@ static void immutable_uri(const char *path, char *uri) {
 // would write into the user's folder. When no writer has a -wal file open,
 // every committed page is in the main file, so it is read as immutable:
 // no lock, no side file. A database that is being written is opened as
-// usual and shares the writer's -wal and -shm.
+// usual and shares the writer's -wal and -shm. An empty file is read as
+// immutable too, so that no -wal file beside it is deleted.
 static int open_read_only(const char *path, sqlite3 **db) {
-  if (!is_idle_wal_database(path)) return sqlite3_open_v2(path, db, OPEN_FLAGS, nullptr);
+  if (!reads_as_immutable(path)) return sqlite3_open_v2(path, db, OPEN_FLAGS, nullptr);
   char uri[URI_CAP];
   immutable_uri(path, uri);
   return sqlite3_open_v2(uri, db, OPEN_FLAGS | SQLITE_OPEN_URI, nullptr);

@@ -81,19 +81,3 @@ void json_bool(bool value) {
     out_lit("false");
   }
 }
-
-void out_int(long long value) {
-  constexpr std::size_t DIGITS_CAP = 20;  // 19 digits and a minus
-  char digits[DIGITS_CAP];
-  std::size_t at = DIGITS_CAP;
-  // Negative values are taken digit by digit from the negative side, where
-  // the smallest value still fits.
-  long long rest = value;
-  do {
-    const long long digit = rest % 10;
-    digits[--at] = static_cast<char>('0' + (digit < 0 ? -digit : digit));
-    rest /= 10;
-  } while (rest != 0);
-  if (value < 0) digits[--at] = '-';
-  std::fwrite(digits + at, 1, DIGITS_CAP - at, stdout);
-}

@@ -48,10 +48,5 @@ void json_error(const char *code, const char *detail);
 /// the form format_utc gives it.
 void json_utc(long long secs);
 
-/// Writes `value` in decimal, a minus in front when it is negative. Uses
-/// no formatting library and allocates nothing, so it may write the end of
-/// a response after the watchdog has abandoned a call.
-void out_int(long long value);
-
 /// Writes "true" or "false".
 void json_bool(bool value);

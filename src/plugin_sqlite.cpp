@@ -8,11 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "actions.h"
 #include "json_out.h"
-#include "page/page.h"
 #include "platform/platform.h"
-#include "request.h"
+#include "serve.h"
 #include "version.h"
 
 static void print_meta() { out_lit("{\"name\":\"sqlite\",\"desc\":\"SQLite viewer\"}\n"); }
@@ -56,41 +54,6 @@ static bool answer_mode(int argc, char **argv) {
     return false;
   }
   return true;
-}
-
-static void run_page(const request_fields &fields) { write_page(fields.embed); }
-static void run_dbs(const request_fields &) { action_dbs(); }
-static void run_schema(const request_fields &fields) { action_schema(fields.db); }
-static void run_query(const request_fields &fields) { action_query(fields.db, fields.sql); }
-static void run_info(const request_fields &) { action_info(); }
-
-struct action_row {
-  const char *name;
-  void (*run)(const request_fields &);
-};
-
-// The one dispatch point: an empty action is the Explorer page.
-static const action_row ACTIONS[] = {
-    {"", run_page},       {"dbs", run_dbs},   {"schema", run_schema},
-    {"query", run_query}, {"info", run_info},
-};
-
-static void dispatch(const request_fields &fields) {
-  for (const action_row &row : ACTIONS) {
-    if (std::strcmp(fields.action, row.name) == 0) {
-      row.run(fields);
-      return;
-    }
-  }
-  json_error("unknown_action", "supported actions: dbs, schema, query, info");
-}
-
-static void serve_request() {
-  check_node_password();
-  static request_fields fields;  // 17 KB: kept off the stack of main
-  read_request_fields(&fields);
-  if (fields.action[0] == '\0' && wants_json(fields)) copy_str(fields.action, ACTION_CAP, "dbs");
-  dispatch(fields);
 }
 
 int main(int argc, char **argv) {

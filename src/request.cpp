@@ -8,8 +8,7 @@
 #include "json_out.h"
 #include "platform/platform.h"
 
-constexpr std::size_t BODY_CAP = 17408;  // at most 17407 bytes of body
-constexpr std::size_t PWD_CAP = 256;     // at most 255 raw bytes of "pwd"
+constexpr std::size_t PWD_CAP = 256;  // at most 255 raw bytes of "pwd"
 
 void copy_str(char *dst, std::size_t cap, const char *src) {
   if (dst == nullptr || cap == 0) return;
@@ -61,8 +60,11 @@ static const char *value_if_key(const char *seg, const char *key, std::size_t ke
   return seg + key_len + 1;
 }
 
-int get_query_val(const char *text, const char *key, char *buf, std::size_t cap) {
+// get_query_val, also telling through `cut` whether the raw value was
+// longer than cap - 1 bytes.
+static int lookup_value(const char *text, const char *key, char *buf, std::size_t cap, bool *cut) {
   buf[0] = '\0';
+  *cut = false;
   if (text == nullptr || text[0] == '\0') return 0;
   const std::size_t key_len = std::strlen(key);
   const char *seg = text;
@@ -72,6 +74,7 @@ int get_query_val(const char *text, const char *key, char *buf, std::size_t cap)
       while (n + 1 < cap && value[n] != '\0' && value[n] != '&') ++n;
       std::memcpy(buf, value, n);
       buf[n] = '\0';
+      *cut = value[n] != '\0' && value[n] != '&';
       url_decode(buf);
       return 1;
     }
@@ -81,38 +84,111 @@ int get_query_val(const char *text, const char *key, char *buf, std::size_t cap)
   }
 }
 
+int get_query_val(const char *text, const char *key, char *buf, std::size_t cap) {
+  bool cut = false;
+  return lookup_value(text, key, buf, cap, &cut);
+}
+
 bool wants_json(const request_fields &fields) { return ci_prefix(fields.format, "json") != 0; }
 
 static bool has_embed_flag(const char *query) {
   return std::strstr(query, "embed=1") != nullptr || std::strstr(query, "embed=true") != nullptr;
 }
 
+// Reads the body file into `body` (BODY_CAP bytes, NUL-terminated).
+// Returns false when the file cannot be opened.
+static bool read_body_file(const char *path, char *body, statement_state *state) {
+  std::FILE *file = plat_fopen_read(path);
+  if (file == nullptr) return false;
+  // One byte more than is kept tells a body that did not fit.
+  std::size_t n = std::fread(body, 1, BODY_CAP, file);
+  std::fclose(file);
+  if (n == BODY_CAP) {
+    *state = BODY_CUT;
+    n = BODY_CAP - 1;
+  }
+  body[n] = '\0';
+  return true;
+}
+
+// CONTENT_LENGTH as a count of bytes: 0 unless it is a decimal number above
+// zero; any number beyond the body buffer counts as BODY_CAP.
+static std::size_t announced_length(const char *text) {
+  if (text == nullptr || text[0] == '\0') return 0;
+  std::size_t value = 0;
+  for (const char *p = text; *p; ++p) {
+    if (*p < '0' || *p > '9') return 0;
+    value = value * 10 + static_cast<std::size_t>(*p - '0');
+    if (value >= BODY_CAP) value = BODY_CAP;  // saturates: no overflow
+  }
+  return value;
+}
+
+// Reads the body a standard CGI server hands over on standard input.
+// Returns false when no body was announced, and then reads nothing.
+static bool read_body_stdin(char *body, statement_state *state) {
+  const std::size_t announced = announced_length(plat_getenv("CONTENT_LENGTH"));
+  if (announced == 0) return false;
+  if (announced == BODY_CAP) {
+    // Longer than the buffer: refused whole, so there is nothing to read.
+    *state = BODY_CUT;
+    body[0] = '\0';
+    return true;
+  }
+  const std::size_t n = plat_read_stdin(body, announced, BODY_WAIT_MS);
+  if (n < announced) *state = BODY_SHORT;
+  body[n] = '\0';
+  return true;
+}
+
+// Fills `body` from HTTP_BODY_FILE, which has priority, or from standard
+// input. Returns false when the request has no body to read.
+static bool read_body(char *body, statement_state *state) {
+  if (const char *path = plat_getenv("HTTP_BODY_FILE")) {
+    return path[0] != '\0' && read_body_file(path, body, state);
+  }
+  return read_body_stdin(body, state);
+}
+
 // Takes the statement from the request body: its "sql" field when it has a
 // non-empty one, else the raw body text itself.
-static void read_body_sql(char *sql) {
-  const char *body_path = plat_getenv("HTTP_BODY_FILE");
-  if (body_path == nullptr || body_path[0] == '\0') return;
-  std::FILE *file = plat_fopen_read(body_path);
-  if (file == nullptr) return;
+static void read_body_sql(char *sql, statement_state *state) {
   char body[BODY_CAP];
-  const std::size_t n = std::fread(body, 1, BODY_CAP - 1, file);
-  std::fclose(file);
-  body[n] = '\0';
-  get_query_val(body, "sql", sql, SQL_CAP);
-  if (sql[0] == '\0') copy_str(sql, SQL_CAP, body);
+  if (!read_body(body, state)) return;
+  bool cut = false;
+  lookup_value(body, "sql", sql, SQL_CAP, &cut);
+  if (sql[0] == '\0') {
+    copy_str(sql, SQL_CAP, body);
+    cut = std::strlen(body) >= SQL_CAP;
+  }
+  if (cut && *state == STATEMENT_WHOLE) *state = STATEMENT_CUT;
 }
 
 void read_request_fields(request_fields *out) {
   out->action[0] = out->db[0] = out->sql[0] = out->format[0] = '\0';
   out->embed = false;
+  out->sql_state = STATEMENT_WHOLE;
   if (const char *query = plat_getenv("QUERY_STRING")) {
     get_query_val(query, "action", out->action, ACTION_CAP);
     get_query_val(query, "db", out->db, DB_CAP);
-    get_query_val(query, "sql", out->sql, SQL_CAP);
+    bool cut = false;
+    lookup_value(query, "sql", out->sql, SQL_CAP, &cut);
+    if (cut) out->sql_state = STATEMENT_CUT;
     get_query_val(query, "format", out->format, FORMAT_CAP);
     out->embed = has_embed_flag(query);
   }
-  if (out->sql[0] == '\0') read_body_sql(out->sql);
+  if (out->sql[0] == '\0') read_body_sql(out->sql, &out->sql_state);
+}
+
+static_assert(SQL_CAP == 16384 && BODY_CAP == 17408, "the refusal texts below name these limits");
+
+const char *incomplete_statement_detail(statement_state state) {
+  switch (state) {
+    case STATEMENT_CUT: return "statement longer than 16383 bytes";
+    case BODY_CUT: return "request body longer than 17407 bytes";
+    case BODY_SHORT: return "request body shorter than its announced length";
+    default: return nullptr;
+  }
 }
 
 // Compares a presented credential with the node password in time that

@@ -9,12 +9,26 @@ constexpr std::size_t DB_CAP = 512;
 constexpr std::size_t SQL_CAP = 16384;
 constexpr std::size_t FORMAT_CAP = 16;
 
+constexpr std::size_t BODY_CAP = 17408;  // at most 17407 bytes of request body
+constexpr int BODY_WAIT_MS = 2000;       // longest wait for a body on standard input
+
+/// Whether `sql` holds the whole statement the client sent. A statement
+/// that lost its end may still parse, and would then run as a different
+/// statement, so anything but STATEMENT_WHOLE must be refused.
+enum statement_state {
+  STATEMENT_WHOLE = 0,  // as sent (or empty)
+  STATEMENT_CUT,        // the "sql" value was longer than its buffer
+  BODY_CUT,             // the request body was longer than its buffer
+  BODY_SHORT,           // the body ended before the length announced for it
+};
+
 struct request_fields {
   char action[ACTION_CAP];
   char db[DB_CAP];
   char sql[SQL_CAP];
   char format[FORMAT_CAP];
-  bool embed;  // the page is framed by a host page: no back link
+  bool embed;                 // the page is framed by a host page: no back link
+  statement_state sql_state;  // whether `sql` is whole
 };
 
 /// Looks up `key` in an "&"-separated text of key=value segments. The first
@@ -32,9 +46,16 @@ int ci_prefix(const char *s, const char *prefix);
 void copy_str(char *dst, std::size_t cap, const char *src);
 
 /// Fills `out` from QUERY_STRING and, when that gives no statement, from
-/// the body file named by HTTP_BODY_FILE. Never fails: what is missing is
-/// empty, what is too long is cut.
+/// the request body: the file named by HTTP_BODY_FILE when that variable is
+/// present, else standard input when CONTENT_LENGTH is a decimal number
+/// above zero (at most that many bytes and at most BODY_CAP - 1, waiting at
+/// most BODY_WAIT_MS in all). Never fails: what is missing is empty, what
+/// is too long is cut, and `sql_state` tells whether the statement was cut.
 void read_request_fields(request_fields *out);
+
+/// The detail of the "sql_error" refusal of a statement that is not whole,
+/// or null when `state` is STATEMENT_WHOLE.
+const char *incomplete_statement_detail(statement_state state);
 
 /// True when the client asked for JSON: `format` begins with "json".
 bool wants_json(const request_fields &fields);

@@ -561,4 +561,20 @@ TEST(OpenRo, WalDatabasesAreReadWithoutSideFiles) {
   sqlite3_close(writer);
 }
 
+TEST(OpenRo, AnEmptyFileLeavesTheLogBesideItAlone) {
+  // SQLite deletes a -wal file that stands beside a database of zero pages,
+  // even on a read-only connection.
+  scratch_dir dir;
+  write_file(dir.at("e.db"), "");
+  const std::string log = "leftover log bytes";
+  write_file(dir.at("e.db-wal"), log);
+  int rc = -1;
+  sqlite3 *db = open_ro(dir.at("e.db").c_str(), &rc);
+  ASSERT_NE(db, nullptr) << rc;
+  EXPECT_EQ(is_database(db), 1);
+  sqlite3_close(db);
+  EXPECT_EQ(read_file(dir.at("e.db-wal")), log);
+  EXPECT_EQ(list_names(dir.path()), (std::set<std::string>{".", "..", "e.db", "e.db-wal"}));
+}
+
 }  // namespace

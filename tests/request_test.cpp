@@ -164,6 +164,48 @@ TEST(RequestFields, BodyIsReadUpToItsCapacity) {
   EXPECT_STREQ(fields_for("", dir.at("body").c_str()).sql, "early");
 }
 
+TEST(RequestFields, StateTellsWhetherTheStatementIsWhole) {
+  scratch_dir dir;
+  const std::string at_cap(SQL_CAP - 1, 'a');
+  const std::string over_cap(SQL_CAP, 'a');
+  const struct {
+    std::string query;
+    const char *body;  // null: no body file
+    statement_state state;
+  } cases[] = {
+      {"sql=" + at_cap, nullptr, STATEMENT_WHOLE},
+      {"sql=" + over_cap, nullptr, STATEMENT_CUT},
+      {"sql=" + over_cap + "&action=query", nullptr, STATEMENT_CUT},
+      {"sql=" + at_cap + "&action=query", nullptr, STATEMENT_WHOLE},
+      {"action=query", "sql=SELECT+1", STATEMENT_WHOLE},
+      {"action=query", "", STATEMENT_WHOLE},
+  };
+  for (const auto &c : cases) {
+    write_file(dir.at("body"), c.body ? c.body : "");
+    const request_fields &f =
+        fields_for(c.query.c_str(), c.body ? dir.at("body").c_str() : nullptr);
+    EXPECT_EQ(f.sql_state, c.state) << c.query.substr(0, 30);
+    EXPECT_NE(incomplete_statement_detail(f.sql_state) == nullptr, c.state != STATEMENT_WHOLE);
+  }
+  // From the body: the field, the raw text, the body itself.
+  const struct {
+    std::string body;
+    statement_state state;
+  } bodies[] = {
+      {"sql=" + at_cap, STATEMENT_WHOLE},
+      {"sql=" + over_cap, STATEMENT_CUT},
+      {at_cap, STATEMENT_WHOLE},
+      {over_cap, STATEMENT_CUT},
+      {std::string(BODY_CAP - 1, 'b'), STATEMENT_CUT},
+      {"sql=x&" + std::string(BODY_CAP - 7, 'b'), STATEMENT_WHOLE},
+      {"sql=x&" + std::string(BODY_CAP - 6, 'b'), BODY_CUT},
+  };
+  for (const auto &c : bodies) {
+    write_file(dir.at("body"), c.body);
+    EXPECT_EQ(fields_for("", dir.at("body").c_str()).sql_state, c.state) << c.body.size();
+  }
+}
+
 TEST(RequestFields, UnreadableBodiesLeaveTheStatementEmpty) {
   scratch_dir dir;
   make_dirs(dir.at("subdir"));

@@ -25,10 +25,25 @@ struct run_limits {
   std::size_t keep_ends = 0;
 };
 
+/// What the plug-in finds on its standard input.
+struct stdin_feed {
+  enum kind_t {
+    DEV_NULL,         // /dev/null: ends at once
+    BYTES,            // a pipe that carries `bytes`, then ends
+    BYTES_HELD_OPEN,  // a pipe that carries `bytes` and stays open until the run ends
+    CLOSED,           // no standard input at all
+    TERMINAL,         // a terminal nobody types into
+  };
+  kind_t kind = DEV_NULL;
+  std::string bytes;  // at most 64 KiB, so that the pipe takes it at once
+};
+
 /// Runs the plug-in with exactly `env` as its environment ("NAME=value"
-/// entries) and `args` as its arguments, standard input closed.
+/// entries) and `args` as its arguments, within `limits`, with `input` as
+/// standard input.
 run_result run_plugin(const std::vector<std::string> &env,
-                      const std::vector<std::string> &args = {}, const run_limits &limits = {});
+                      const std::vector<std::string> &args = {}, const run_limits &limits = {},
+                      const stdin_feed &input = {});
 
 /// The JSON header block that starts every JSON response. Inline, so that
 /// it is initialised before the tests' own constants built from it.

@@ -67,8 +67,47 @@ static bool drain(int out_fd, int err_fd, output_sink &out, std::string &err,
   return true;
 }
 
+// The parent's end of the child's standard input: a pipe's write end or a
+// terminal's master side, kept until the run ends; -1 when there is none.
+struct stdin_source {
+  int child_fd = -1;   // becomes the child's standard input; -1 closes it
+  int parent_fd = -1;  // held by the parent
+};
+
+static stdin_source open_stdin_source(const stdin_feed &input) {
+  stdin_source src;
+  switch (input.kind) {
+    case stdin_feed::DEV_NULL: src.child_fd = open("/dev/null", O_RDONLY); break;
+    case stdin_feed::CLOSED: break;
+    case stdin_feed::BYTES:
+    case stdin_feed::BYTES_HELD_OPEN: {
+      int fds[2];
+      if (pipe(fds) != 0) throw std::runtime_error("pipe");
+      if (write(fds[1], input.bytes.data(), input.bytes.size()) !=
+          static_cast<ssize_t>(input.bytes.size()))
+        throw std::runtime_error("stdin bytes do not fit the pipe");
+      src.child_fd = fds[0];
+      src.parent_fd = fds[1];
+      break;
+    }
+    case stdin_feed::TERMINAL: {
+      src.parent_fd = posix_openpt(O_RDWR | O_NOCTTY);
+      if (src.parent_fd < 0 || grantpt(src.parent_fd) != 0 || unlockpt(src.parent_fd) != 0)
+        throw std::runtime_error("pseudo-terminal");
+      src.child_fd = open(ptsname(src.parent_fd), O_RDWR | O_NOCTTY);
+      if (src.child_fd < 0) throw std::runtime_error("pseudo-terminal slave");
+      break;
+    }
+  }
+  if (input.kind == stdin_feed::BYTES) {
+    close(src.parent_fd);  // the input ends after its bytes
+    src.parent_fd = -1;
+  }
+  return src;
+}
+
 run_result run_plugin(const std::vector<std::string> &env, const std::vector<std::string> &args,
-                      const run_limits &limits) {
+                      const run_limits &limits, const stdin_feed &input) {
   std::vector<char *> argv;
   std::string program = PLUGIN_SQLITE_BIN;
   argv.push_back(program.data());
@@ -87,12 +126,17 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
 
   int out_pipe[2], err_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe");
+  const stdin_source source = open_stdin_source(input);
   const long long start = now_ms();
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
-    const int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, 0);
+    if (source.child_fd >= 0) {
+      dup2(source.child_fd, 0);
+    } else {
+      close(0);
+    }
+    if (source.parent_fd >= 0) close(source.parent_fd);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
     close(out_pipe[0]);
@@ -102,6 +146,7 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
   }
   close(out_pipe[1]);
   close(err_pipe[1]);
+  if (source.child_fd >= 0) close(source.child_fd);
   run_result result;
   output_sink out{limits.keep_ends};
   const long long deadline = limits.timeout_ms > 0 ? start + limits.timeout_ms : 0;
@@ -111,6 +156,7 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
   }
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
+  if (source.parent_fd >= 0) close(source.parent_fd);
   result.elapsed_ms = now_ms() - start;
   result.status = WIFEXITED(wstatus) && !result.timed_out ? WEXITSTATUS(wstatus) : -1;
   result.out = out.kept();

@@ -83,10 +83,59 @@ pipe_pair inheritable_pipe() {
   return p;
 }
 
+// The child's standard input for `input`, and the parent's end of its pipe
+// (null when there is none), kept until the run ends.
+struct stdin_source {
+  HANDLE child = nullptr;
+  HANDLE parent = nullptr;
+};
+
+stdin_source open_stdin_source(const stdin_feed &input) {
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  stdin_source src;
+  switch (input.kind) {
+    case stdin_feed::DEV_NULL:
+      src.child = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                              OPEN_EXISTING, 0, nullptr);
+      break;
+    case stdin_feed::CLOSED: break;
+    case stdin_feed::BYTES:
+    case stdin_feed::BYTES_HELD_OPEN: {
+      HANDLE read_end = nullptr, write_end = nullptr;
+      if (!CreatePipe(&read_end, &write_end, &sa, 1 << 16)) throw std::runtime_error("CreatePipe");
+      SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
+      DWORD written = 0;
+      if (!input.bytes.empty() &&
+          (!WriteFile(write_end, input.bytes.data(), static_cast<DWORD>(input.bytes.size()),
+                      &written, nullptr) ||
+           written != input.bytes.size()))
+        throw std::runtime_error("stdin bytes do not fit the pipe");
+      src.child = read_end;
+      src.parent = write_end;
+      break;
+    }
+    case stdin_feed::TERMINAL:
+      // The console when there is one, else the null device: both are
+      // character devices, which is what tells a person at a keyboard.
+      src.child = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
+      if (src.child == INVALID_HANDLE_VALUE) {
+        src.child = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                                OPEN_EXISTING, 0, nullptr);
+      }
+      break;
+  }
+  if (input.kind == stdin_feed::BYTES) {
+    CloseHandle(src.parent);  // the input ends after its bytes
+    src.parent = nullptr;
+  }
+  return src;
+}
+
 }  // namespace
 
 run_result run_plugin(const std::vector<std::string> &env, const std::vector<std::string> &args,
-                      const run_limits &limits) {
+                      const run_limits &limits, const stdin_feed &input) {
   std::wstring block;
   for (const std::string &entry : env) block += wide(entry) + L'\0';
   block += L'\0';
@@ -96,13 +145,11 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
 
   const pipe_pair out = inheritable_pipe();
   const pipe_pair err = inheritable_pipe();
-  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  const HANDLE null_in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                                     OPEN_EXISTING, 0, nullptr);
+  const stdin_source source = open_stdin_source(input);
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = null_in;
+  si.hStdInput = source.child;
   si.hStdOutput = out.write;
   si.hStdError = err.write;
   PROCESS_INFORMATION pi{};
@@ -112,7 +159,7 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
                      CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, &block[0], nullptr, &si, &pi);
   CloseHandle(out.write);
   CloseHandle(err.write);
-  CloseHandle(null_in);
+  if (source.child != nullptr && source.child != INVALID_HANDLE_VALUE) CloseHandle(source.child);
   if (!started) {
     CloseHandle(out.read);
     CloseHandle(err.read);
@@ -139,6 +186,7 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
       GetExitCodeProcess(pi.hProcess, &code) && !result.timed_out ? static_cast<int>(code) : -1;
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
+  if (source.parent != nullptr) CloseHandle(source.parent);
   result.out = sink.kept();
   result.out_bytes = sink.bytes;
   return result;

@@ -127,6 +127,12 @@ bool plat_dir_next(plat_dir *dir, plat_dir_entry *out);
 /// Ends the listing. A null `dir` does nothing.
 void plat_dir_close(plat_dir *dir);
 
+/// Reads standard input into `buf` until `want` bytes have arrived, the
+/// input ends or fails, or `wait_ms` milliseconds have passed in all; never
+/// blocks past that. A terminal is not read at all. Returns the number of
+/// bytes read (no terminator is added).
+std::size_t plat_read_stdin(char *buf, std::size_t want, int wait_ms);
+
 // ---------------------------------------------------------------------------
 // The watchdog: the hard wall-clock stop of one request.
 //

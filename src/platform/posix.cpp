@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -54,6 +55,28 @@ long long plat_ticks_ms() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+std::size_t plat_read_stdin(char *buf, std::size_t want, int wait_ms) {
+  // A terminal is a person at a keyboard, not a request body.
+  if (isatty(STDIN_FILENO)) return 0;
+  const long long deadline = plat_ticks_ms() + wait_ms;
+  std::size_t got = 0;
+  while (got < want) {
+    const long long left = deadline - plat_ticks_ms();
+    if (left <= 0) break;
+    // poll first, so that a server holding the pipe open without sending
+    // the rest cannot keep the process waiting past the deadline.
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&input, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0 || (input.revents & POLLNVAL) != 0) break;
+    const ssize_t n = read(STDIN_FILENO, buf + got, want - got);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
 }
 
 long long plat_time_now() {

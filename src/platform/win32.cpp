@@ -68,6 +68,49 @@ void plat_out_byte(char c) { std::fputc(c, stdout); }
 
 long long plat_ticks_ms() { return static_cast<long long>(GetTickCount64()); }
 
+// Reads at most `want` bytes from `input`, a pipe, into `buf` by `deadline`.
+// A pipe is read only as far as it holds bytes, so that a host that keeps
+// it open without sending the rest cannot hold the process past the
+// deadline.
+static std::size_t read_pipe(HANDLE input, char *buf, std::size_t want, long long deadline) {
+  std::size_t got = 0;
+  while (got < want && plat_ticks_ms() < deadline) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) break;  // ended
+    if (available == 0) {
+      Sleep(1);
+      continue;
+    }
+    const std::size_t room = want - got;
+    const DWORD ask = static_cast<DWORD>(available < room ? available : room);
+    DWORD n = 0;
+    if (!ReadFile(input, buf + got, ask, &n, nullptr) || n == 0) break;
+    got += n;
+  }
+  return got;
+}
+
+std::size_t plat_read_stdin(char *buf, std::size_t want, int wait_ms) {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (input == nullptr || input == INVALID_HANDLE_VALUE) return 0;
+  const long long deadline = plat_ticks_ms() + wait_ms;
+  switch (GetFileType(input)) {
+    case FILE_TYPE_PIPE: return read_pipe(input, buf, want, deadline);
+    case FILE_TYPE_DISK: {
+      // A file never makes a read wait.
+      std::size_t got = 0;
+      while (got < want) {
+        DWORD n = 0;
+        const DWORD ask = static_cast<DWORD>(want - got < 0x10000000 ? want - got : 0x10000000);
+        if (!ReadFile(input, buf + got, ask, &n, nullptr) || n == 0) break;
+        got += n;
+      }
+      return got;
+    }
+    default: return 0;  // a console is a person at a keyboard; a device is not a body
+  }
+}
+
 long long plat_time_now() { return static_cast<long long>(_time64(nullptr)); }
 
 long plat_pid() { return static_cast<long>(GetCurrentProcessId()); }

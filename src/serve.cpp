@@ -1,0 +1,52 @@
+#include "serve.h"
+
+#include <cstring>
+
+#include "actions.h"
+#include "json_out.h"
+#include "page/page.h"
+#include "request.h"
+
+static void run_page(const request_fields &fields) { write_page(fields.embed); }
+static void run_dbs(const request_fields &) { action_dbs(); }
+static void run_schema(const request_fields &fields) { action_schema(fields.db); }
+static void run_info(const request_fields &) { action_info(); }
+
+// A statement that lost its end could still parse and then run as another
+// statement, so it is refused before any database is opened.
+static void run_query(const request_fields &fields) {
+  if (const char *detail = incomplete_statement_detail(fields.sql_state)) {
+    json_error("sql_error", detail);
+    return;
+  }
+  action_query(fields.db, fields.sql);
+}
+
+struct action_row {
+  const char *name;
+  void (*run)(const request_fields &);
+};
+
+// The one dispatch point: an empty action is the Explorer page.
+static const action_row ACTIONS[] = {
+    {"", run_page},       {"dbs", run_dbs},   {"schema", run_schema},
+    {"query", run_query}, {"info", run_info},
+};
+
+static void dispatch(const request_fields &fields) {
+  for (const action_row &row : ACTIONS) {
+    if (std::strcmp(fields.action, row.name) == 0) {
+      row.run(fields);
+      return;
+    }
+  }
+  json_error("unknown_action", "supported actions: dbs, schema, query, info");
+}
+
+void serve_request() {
+  check_node_password();
+  static request_fields fields;  // 17 KB: kept off the stack
+  read_request_fields(&fields);
+  if (fields.action[0] == '\0' && wants_json(fields)) copy_str(fields.action, ACTION_CAP, "dbs");
+  dispatch(fields);
+}
