@@ -27,6 +27,10 @@ void refuse_open(int rc) {
   json_error("open_failed", message);
 }
 
+void refuse_open_after_hard_stop(const budget_state &budget) {
+  refuse_open(budget.lock_waited ? SQLITE_BUSY : SQLITE_INTERRUPT);
+}
+
 sqlite3 *open_or_refuse(const char *path, budget_state *budget) {
   int rc = 0;
   sqlite3 *db = inside_sqlite([&] { return open_ro(path, &rc); });

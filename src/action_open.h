@@ -27,3 +27,9 @@ sqlite3 *open_or_refuse(const char *path, budget_state *budget);
 
 /// Writes the "open_failed" error response for the SQLite result code `rc`.
 void refuse_open(int rc);
+
+/// Writes the "open_failed" error response of an open or probe that the
+/// hard stop abandoned: "database is locked" when a writer's lock was being
+/// waited for (a slow machine can reach the hard stop inside that wait),
+/// else "interrupted".
+void refuse_open_after_hard_stop(const budget_state &budget);

@@ -197,7 +197,7 @@ static void run_schema(void *arg) {
 // connection is left as it is, and the process ends without unwinding.
 [[noreturn]] static void finish_after_hard_stop(const schema_run &run) {
   switch (run.stage) {
-    case schema_stage::opening: refuse_open(SQLITE_INTERRUPT); break;
+    case schema_stage::opening: refuse_open_after_hard_stop(run.budget); break;
     case schema_stage::listing: out_lit("],\"error\":\"schema_query_failed\"}\n"); break;
     case schema_stage::before_rows: out_lit(",\"rows\":null,\"columns\":[],\"indexes\":[]}"); break;
     case schema_stage::in_columns: out_lit("],\"indexes\":[]}"); break;

@@ -19,6 +19,7 @@ static void mark_expired() { g_expired.store(1); }
 void budget_start(budget_state *budget) {
   budget->deadline = plat_ticks_ms() + BUDGET_MS;
   budget->aborted = 0;
+  budget->lock_waited = 0;
   g_expired.store(0);
   g_watchdog_armed =
       plat_watchdog_arm(budget->deadline, budget->deadline + HARD_STOP_MS, mark_expired);

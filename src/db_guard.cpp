@@ -398,7 +398,8 @@ int progress_cb(void *state) {
 // the budget lasts: a short poll finds the gaps between a busy writer's
 // transactions.
 static int wait_within_budget(void *state, int) {
-  const budget_state *budget = static_cast<const budget_state *>(state);
+  budget_state *budget = static_cast<budget_state *>(state);
+  budget->lock_waited = 1;
   if (plat_ticks_ms() >= budget->deadline) return 0;
   sqlite3_sleep(1);
   return 1;
