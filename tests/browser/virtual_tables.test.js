@@ -5,8 +5,6 @@
 'use strict';
 
 const assert = require('node:assert/strict');
-const fs = require('node:fs');
-const path = require('node:path');
 const {after, before, describe, test} = require('node:test');
 const h = require('./helpers');
 
@@ -20,23 +18,18 @@ INSERT INTO docs VALUES (1, '{"tags":["red","blue"]}');
 `;
 
 describe('Explorer over virtual tables', {timeout: 120000}, () => {
-  let dir;
+  let fixture;
   let host;
   let browser;
 
   before(async () => {
-    dir = h.tempDir('sqlite-vtab-');
-    h.makeDb(path.join(dir, 'root', 'field.db'), FIXTURE_SQL);
-    fs.mkdirSync(path.join(dir, 'home'));
-    host = await h.startDevHost({SQLITE_ALLOWED_ROOT: path.join(dir, 'root'), HOME: path.join(dir, 'home')});
-    browser = await h.launchBrowser();
+    fixture = await h.startExplorerFixture('sqlite-vtab-', {'field.db': FIXTURE_SQL});
+    host = fixture.host;
+    browser = fixture.browser;
   });
 
   after(async () => {
-    if (browser) await browser.close();
-    if (host) await host.stop();
-    if (host) h.assertCleanRuns(host);
-    fs.rmSync(dir, {recursive: true, force: true});
+    if (fixture) await fixture.stop();
   });
 
   test('virtual tables are counted, read on a click and searched', async () => {
