@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "page_cache.h"
 #include "platform/platform.h"
 #include "request.h"
 
@@ -292,6 +293,9 @@ static bool guard_sqlite_files() {
 
 sqlite3 *open_ro(const char *path, int *rc) {
   *rc = 0;
+  // The first open is where SQLite starts in this program, so the page
+  // cache is put in place here, once.
+  install_page_cache();
   // One request may not take the node's memory: past this, SQLite fails the
   // statement with its out-of-memory error.
   sqlite3_hard_heap_limit64(HEAP_LIMIT_BYTES);
