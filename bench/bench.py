@@ -277,8 +277,9 @@ def main():
           "ratio too.")
     print()
     print(f"The start floor is the empty static C program's {start_ms:.2f} ms, started through "
-          "`env -i` as every process here is, over the peer's time: the lowest wall ratio that any "
-          "program doing the work in a process of its own could reach on this machine.")
+          "`env -i` as every process here is, over the peer's time: the lowest wall ratio that a "
+          "program started the same way, with the same C library start-up, could reach on this "
+          "machine.")
     print()
     print("| action | peak RSS |")
     print("|---|---|")
