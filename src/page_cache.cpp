@@ -2,8 +2,8 @@
 // page SQLite reads takes a buffer of its page cache. Until the cache is
 // full every buffer is memory the process has not touched yet, and the
 // first touch of each 4 KB costs a page fault: a full default cache of
-// 2 MB costs about 500, more than reading the pages. A scan gains nothing
-// from them, since it reads each page once.
+// 2 MB is about 500 of them, a large part of a short request's time. A
+// scan gains nothing from them, since it reads each page once.
 //
 // So each cache starts at FIRST_PAGES and doubles, up to the size SQLite
 // asked for, whenever it must load again a page it loaded before and has

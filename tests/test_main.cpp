@@ -4,10 +4,15 @@
 // test, writers included, runs through it.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "page_cache.h"
 
 int main(int argc, char **argv) {
-  if (!install_page_cache()) return 1;
+  if (!install_page_cache()) {
+    std::fputs("the page cache could not be put in front of SQLite's\n", stderr);
+    return 1;
+  }
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
