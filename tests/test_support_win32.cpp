@@ -132,6 +132,21 @@ stdin_source open_stdin_source(const stdin_feed &input) {
   return src;
 }
 
+// Under load, Wine now and then fails a process start with
+// ERROR_INTERNAL_ERROR from its own server, before the program has run at
+// all; such a start is tried again. Any other failure is reported at once.
+BOOL start_process(const std::wstring &program, std::wstring &command, std::wstring &block,
+                   STARTUPINFOW *si, PROCESS_INFORMATION *pi) {
+  constexpr int ATTEMPTS = 3;
+  for (int attempt = 1;; ++attempt) {
+    if (CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE,
+                       CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, &block[0], nullptr, si, pi))
+      return TRUE;
+    if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == ATTEMPTS) return FALSE;
+    Sleep(50);
+  }
+}
+
 }  // namespace
 
 run_result run_plugin(const std::vector<std::string> &env, const std::vector<std::string> &args,
@@ -154,9 +169,7 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
   si.hStdError = err.write;
   PROCESS_INFORMATION pi{};
   const ULONGLONG start = GetTickCount64();
-  const BOOL started =
-      CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE,
-                     CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, &block[0], nullptr, &si, &pi);
+  const BOOL started = start_process(program, command, block, &si, &pi);
   CloseHandle(out.write);
   CloseHandle(err.write);
   if (source.child != nullptr && source.child != INVALID_HANDLE_VALUE) CloseHandle(source.child);
