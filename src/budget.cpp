@@ -1,5 +1,7 @@
 #include "budget.h"
 
+#include <sqlite3.h>
+
 #include <atomic>
 
 #include "db_guard.h"
@@ -8,21 +10,54 @@
 // lock-free atomic, so that the main line reads a whole value.
 static std::atomic<int> g_expired{0};
 static bool g_watchdog_armed = false;
+// The statement end given by budget_cut_at: the connection to interrupt
+// (null for none) and when.
+static std::atomic<sqlite3 *> g_cut_db{nullptr};
+static std::atomic<long long> g_cut_at{0};
+static std::atomic<long long> g_deadline{0};
 
-// Runs in the watchdog's context (a signal handler) at the deadline and at
-// every tick after it: one atomic store, nothing else. It does not call
-// sqlite3_interrupt: that would also stop every later statement of the
-// connection at its first step, while the schema action still lists the
-// columns of its remaining tables at cheap statements after the deadline.
-static void mark_expired() { g_expired.store(1); }
+// Runs in the watchdog's context (a signal handler, or another thread on
+// Windows) from its first moment on, at every tick: atomic loads and
+// stores, and sqlite3_interrupt, which is one atomic store too. At the
+// deadline it does not interrupt: that would also stop every later
+// statement of the connection at its first step, while the schema action
+// still lists the columns of its remaining tables at cheap statements.
+static void on_watchdog_tick() {
+  const long long now = plat_ticks_ms();
+  if (now >= g_deadline.load()) g_expired.store(1);
+  sqlite3 *db = g_cut_db.load();
+  if (db != nullptr && now >= g_cut_at.load()) sqlite3_interrupt(db);
+}
+
+static void arm(const budget_state &budget, long long first_at) {
+  g_watchdog_armed =
+      plat_watchdog_arm(first_at, budget.deadline + HARD_STOP_MS, on_watchdog_tick);
+}
 
 void budget_start(budget_state *budget) {
   budget->deadline = plat_ticks_ms() + BUDGET_MS;
   budget->aborted = 0;
   budget->lock_waited = 0;
   g_expired.store(0);
-  g_watchdog_armed =
-      plat_watchdog_arm(budget->deadline, budget->deadline + HARD_STOP_MS, mark_expired);
+  g_cut_db.store(nullptr);
+  g_deadline.store(budget->deadline);
+  arm(*budget, budget->deadline);
+}
+
+void budget_cut_at(const budget_state &budget, sqlite3 *db, long long at_ms) {
+  if (!g_watchdog_armed || at_ms >= budget.deadline) return;
+  g_cut_at.store(at_ms);
+  g_cut_db.store(db);
+  arm(budget, at_ms);
+}
+
+bool budget_cut_clear(const budget_state &budget, sqlite3 *db) {
+  if (g_cut_db.load() == nullptr) return false;
+  g_cut_db.store(nullptr);
+  // Back to the first tick at the deadline; a tick that comes before it
+  // finds nothing to cut.
+  arm(budget, budget.deadline);
+  return sqlite3_is_interrupted(db) != 0;
 }
 
 bool budget_expired(const budget_state &budget) {

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 
 struct budget_state;
+struct sqlite3;
 
 /// Time a call still inside SQLite at the deadline is given to return
 /// before it is abandoned.
@@ -30,6 +31,16 @@ bool budget_expired(const budget_state &budget);
 
 /// Disarms the watchdog.
 void budget_stop();
+
+/// Gives the next statement on `db` its own, earlier end: from `at_ms` on
+/// (a plat_ticks_ms value before the deadline) the watchdog interrupts it
+/// with sqlite3_interrupt, which also stops the single long step that no
+/// progress check sees (a count of a large table). Until budget_cut_clear.
+void budget_cut_at(const budget_state &budget, sqlite3 *db, long long at_ms);
+
+/// Withdraws budget_cut_at. Returns true when the interrupt was given: it
+/// stays on the connection while any statement there is still running.
+bool budget_cut_clear(const budget_state &budget, sqlite3 *db);
 
 /// Runs `call` (a call into SQLite) as a stretch that the hard stop may
 /// abandon, and returns its result.

@@ -117,6 +117,20 @@ TEST_F(SchemaAction, BudgetStopsAViewCountAndTheDocumentStillCloses) {
                                  plain_table("later", 1) + closing(2, false));
 }
 
+TEST_F(SchemaAction, TableOfTheMostColumnsSQLiteAllowsIsListedWhole) {
+  std::string definition;
+  std::string columns;
+  for (int i = 0; i < 2000; ++i) {
+    definition += (i > 0 ? ",c" : "c") + std::to_string(i) + " INT";
+    columns += (i > 0 ? ",{\"name\":\"c" : "{\"name\":\"c") + std::to_string(i) +
+               "\",\"type\":\"INT\",\"notnull\":false,\"pk\":0}";
+  }
+  const std::string db = root.make("wide.db", "CREATE TABLE w(" + definition + ");");
+  EXPECT_EQ(root.schema(db), doc_head(root.reported("wide.db")) +
+                                 "{\"name\":\"w\",\"type\":\"table\",\"rows\":0,\"columns\":[" +
+                                 columns + "],\"indexes\":[]}" + closing(1, false));
+}
+
 TEST_F(SchemaAction, RefusalsComeInTheirOrder) {
   write_file(root.at("notes.db"), std::string(2048, 'n'));
   const struct {

@@ -23,6 +23,10 @@ struct run_limits {
   // With a value, `out` keeps only the first and the last `keep_ends` bytes
   // of a larger output, joined; `out_bytes` still counts all of it.
   std::size_t keep_ends = 0;
+  // With a value (POSIX only), the process is stopped (SIGSTOP) for all but
+  // `running_ms` of every `cycle_ms`: a machine that many times slower.
+  int running_ms = 0;
+  int cycle_ms = 0;
 };
 
 /// What the plug-in finds on its standard input.

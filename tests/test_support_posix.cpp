@@ -14,7 +14,10 @@
 #include <ctime>
 #include <fstream>
 #include <sstream>
+#include <atomic>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "output_sink.h"
 #include "test_support.h"
@@ -150,7 +153,23 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
   run_result result;
   output_sink out{limits.keep_ends};
   const long long deadline = limits.timeout_ms > 0 ? start + limits.timeout_ms : 0;
-  if (!drain(out_pipe[0], err_pipe[0], out, result.err, deadline)) {
+  std::atomic<bool> ended{false};
+  std::thread throttle;
+  if (limits.cycle_ms > 0) {
+    throttle = std::thread([&] {
+      using std::chrono::milliseconds;
+      while (!ended.load()) {
+        std::this_thread::sleep_for(milliseconds(limits.running_ms));
+        kill(pid, SIGSTOP);
+        std::this_thread::sleep_for(milliseconds(limits.cycle_ms - limits.running_ms));
+        kill(pid, SIGCONT);
+      }
+    });
+  }
+  const bool drained = drain(out_pipe[0], err_pipe[0], out, result.err, deadline);
+  ended.store(true);
+  if (throttle.joinable()) throttle.join();
+  if (!drained) {
     kill(pid, SIGKILL);
     result.timed_out = true;
   }
