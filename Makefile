@@ -53,6 +53,7 @@ fuzz:
 
 # Whole-process timings and instruction counts against named peers, and
 # peak memory; not part of the tests.
-bench: build
+bench:
 	bash scripts/install-deps.sh bench
+	$(MAKE) build
 	nice -n 10 python3 bench/bench.py $(BUILD)/plugin_sqlite

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what this machine lacks for `make demo` (argument "demo"), for
 # `make bench` (argument "bench") or for `make test` (argument "test", the
-# default): Debian packages with apt-get when run as root, and the browser
-# tests' npm packages from package-lock.json.
+# default): Debian packages with apt-get when run as root, and the npm
+# packages of package-lock.json (the page's libraries and their bundler,
+# which every build needs, and the browser tests' packages).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 purpose="${1:-test}"
@@ -37,6 +38,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 fi
 
-if [ "$purpose" = test ] && [ -f package-lock.json ] && ! npm ls --silent >/dev/null 2>&1; then
+if ! npm ls --silent >/dev/null 2>&1; then
   npm ci --no-audit --no-fund
 fi

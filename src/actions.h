@@ -1,4 +1,4 @@
-// The four JSON actions. Each writes one complete response, header block
+// The actions. Each writes one complete response, header block
 // included, and returns.
 #pragma once
 
@@ -15,3 +15,8 @@ void action_query(const char *db, const char *sql);
 
 /// Reports the program's build, the library version and the fixed limits.
 void action_info();
+
+/// Serves the bundled browser library whose served name is `name`
+/// ("<name>-<hash>.js"), to be cached for good; any other name gets the
+/// "unknown_asset" error document.
+void action_asset(const char *name);

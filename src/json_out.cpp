@@ -20,6 +20,14 @@ void html_header() {
       "\r\n");
 }
 
+void script_header() {
+  out_lit(
+      "Content-Type: text/javascript; charset=utf-8\r\n"
+      "Cache-Control: public, max-age=31536000, immutable\r\n"
+      "X-Content-Type-Options: nosniff\r\n"
+      "\r\n");
+}
+
 static bool passes_unchanged(unsigned char c) { return c >= 0x20 && c != '"' && c != '\\'; }
 
 void out_text(const char *s) { out_bytes(s, std::strlen(s)); }

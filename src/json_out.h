@@ -34,6 +34,10 @@ void json_header();
 /// Writes the HTML header block (100 bytes, ends with the empty line).
 void html_header();
 
+/// Writes the header block of a script whose name carries its content's
+/// hash: it may be cached for a year and never asked for again.
+void script_header();
+
 /// Writes `s` as a JSON string literal, quotes included; null writes "".
 /// Quote, backslash, LF, CR and TAB are escaped, other bytes below 0x20 are
 /// dropped, every byte from 0x20 up passes unchanged.

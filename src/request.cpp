@@ -165,7 +165,7 @@ static void read_body_sql(char *sql, statement_state *state) {
 }
 
 void read_request_fields(request_fields *out) {
-  out->action[0] = out->db[0] = out->sql[0] = out->format[0] = '\0';
+  out->action[0] = out->db[0] = out->sql[0] = out->format[0] = out->name[0] = '\0';
   out->embed = false;
   out->sql_state = STATEMENT_WHOLE;
   if (const char *query = plat_getenv("QUERY_STRING")) {
@@ -175,6 +175,7 @@ void read_request_fields(request_fields *out) {
     lookup_value(query, "sql", out->sql, SQL_CAP, &cut);
     if (cut) out->sql_state = STATEMENT_CUT;
     get_query_val(query, "format", out->format, FORMAT_CAP);
+    get_query_val(query, "name", out->name, ASSET_NAME_CAP);
     out->embed = has_embed_flag(query);
   }
   if (out->sql[0] == '\0') read_body_sql(out->sql, &out->sql_state);

@@ -8,6 +8,7 @@ constexpr std::size_t ACTION_CAP = 64;
 constexpr std::size_t DB_CAP = 512;
 constexpr std::size_t SQL_CAP = 16384;
 constexpr std::size_t FORMAT_CAP = 16;
+constexpr std::size_t ASSET_NAME_CAP = 128;
 
 constexpr std::size_t BODY_CAP = 17408;  // at most 17407 bytes of request body
 constexpr int BODY_WAIT_MS = 2000;       // longest wait for a body on standard input
@@ -27,6 +28,7 @@ struct request_fields {
   char db[DB_CAP];
   char sql[SQL_CAP];
   char format[FORMAT_CAP];
+  char name[ASSET_NAME_CAP];  // the browser library the asset action serves
   bool embed;                 // the page is framed by a host page: no back link
   statement_state sql_state;  // whether `sql` is whole
 };

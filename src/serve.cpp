@@ -11,6 +11,7 @@ static void run_page(const request_fields &fields) { write_page(fields.embed); }
 static void run_dbs(const request_fields &) { action_dbs(); }
 static void run_schema(const request_fields &fields) { action_schema(fields.db); }
 static void run_info(const request_fields &) { action_info(); }
+static void run_asset(const request_fields &fields) { action_asset(fields.name); }
 
 // A statement that lost its end could still parse and then run as another
 // statement, so it is refused before any database is opened.
@@ -30,7 +31,7 @@ struct action_row {
 // The one dispatch point: an empty action is the Explorer page.
 static const action_row ACTIONS[] = {
     {"", run_page},       {"dbs", run_dbs},   {"schema", run_schema},
-    {"query", run_query}, {"info", run_info},
+    {"query", run_query}, {"info", run_info},   {"asset", run_asset},
 };
 
 static void dispatch(const request_fields &fields) {

@@ -1,14 +1,19 @@
 # Script mode: writes OUTPUT, a C++ source that defines one byte array per
 # fragment in PAGE_FRAGMENTS (files in PAGE_DIR). A fragment's {{name}}
-# markers are replaced by the file PAGE_DIR/name without its final line
-# break. The page must be ASCII; anything else stops the build.
+# markers are replaced by the file PAGE_DIR/name (or, when there is none,
+# the generated GENERATED_DIR/name) without its final line break. The page
+# must be ASCII; anything else stops the build.
 cmake_minimum_required(VERSION 3.18)
 
 function(read_include name out_var)
-  if(NOT EXISTS ${PAGE_DIR}/${name})
+  set(file ${PAGE_DIR}/${name})
+  if(NOT EXISTS ${file})
+    set(file ${GENERATED_DIR}/${name})
+  endif()
+  if(NOT EXISTS ${file})
     message(FATAL_ERROR "page fragment names a missing file: ${name}")
   endif()
-  file(READ ${PAGE_DIR}/${name} content)
+  file(READ ${file} content)
   string(REGEX REPLACE "\n$" "" content "${content}")
   set(${out_var} "${content}" PARENT_SCOPE)
 endfunction()

@@ -22,7 +22,7 @@ function explainStatement(sql) {
 }
 
 function showPlan() {
-  var sql = sqlBox.value;
+  var sql = statementToRun();
   var body = openPanel('explain', 'Explain');
   if (!currentDb || !sql.trim()) {
     body.appendChild(

@@ -56,7 +56,7 @@ function tableStatement(table, filters) {
 function openTable(table, filters, sort) {
   var v = tableView(table, filters);
   v.sort = sort || null;
-  sqlBox.value = v.text;
+  setSqlText(v.text);
   sortCol = sort ? sort.index : -1;
   sortDir = sort ? sort.dir : 1;
   showPage(v, 0);

@@ -69,7 +69,7 @@ function restoreView(fields, schema) {
     }
   }
   if (!sql.trim()) return;
-  sqlBox.value = sql;
+  setSqlText(sql);
   var v = viewForStatement(sql);
   if (sort && isPaged(v)) {
     v.sort = sort;

@@ -38,8 +38,8 @@ function showHistory() {
     var button = make('button', 'hitem', sql);
     button.type = 'button';
     button.addEventListener('click', function() {
-      sqlBox.value = sql;
-      sqlBox.focus();
+      setSqlText(sql);
+      focusSql();
     });
     li.appendChild(button);
     ol.appendChild(li);

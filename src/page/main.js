@@ -24,6 +24,7 @@ csvbtn.addEventListener('click', function() { exportAs('CSV', toCsv); });
 jsonbtn.addEventListener('click', function() { exportAs('JSON', toJson); });
 themebtn.addEventListener('click', toggleTheme);
 
+startEditor();
 loadDbs();
 restoreFromHash();
 api('info').then(showInfo, function() {});

@@ -9,8 +9,16 @@ set(PAGE_DIR ${CMAKE_SOURCE_DIR}/src/page)
 set(PAGE_FRAGMENTS head.html back_link.html body.html script.html)
 set(PAGE_GENERATED ${CMAKE_BINARY_DIR}/generated/page_bytes.cpp)
 
+# The browser libraries, loaded by the page when first needed: each
+# src/page/assets/<name>.js is bundled into the binary, and the page learns
+# their served names from asset_manifest.js (a marker like any other).
+include(${CMAKE_SOURCE_DIR}/cmake/browser_assets.cmake)
+set(ASSET_OUTPUT_DIR ${CMAKE_BINARY_DIR}/generated/assets)
+bundle_browser_assets(plugin_core ${PAGE_DIR}/assets ${ASSET_OUTPUT_DIR})
+
 # The files the markers name are found by reading the fragments, so the
-# fragments are inputs of the configure step too.
+# fragments are inputs of the configure step too. A name that is not in
+# src/page/ is a generated file.
 set(PAGE_INPUTS)
 foreach(fragment IN LISTS PAGE_FRAGMENTS)
   list(APPEND PAGE_INPUTS ${PAGE_DIR}/${fragment})
@@ -19,13 +27,17 @@ foreach(fragment IN LISTS PAGE_FRAGMENTS)
   string(REGEX MATCHALL "{{[^}]+}}" markers "${fragment_text}")
   foreach(marker IN LISTS markers)
     string(REGEX REPLACE "^{{(.+)}}$" "\\1" included "${marker}")
-    list(APPEND PAGE_INPUTS ${PAGE_DIR}/${included})
+    if(EXISTS ${PAGE_DIR}/${included})
+      list(APPEND PAGE_INPUTS ${PAGE_DIR}/${included})
+    else()
+      list(APPEND PAGE_INPUTS ${ASSET_OUTPUT_DIR}/${included})
+    endif()
   endforeach()
 endforeach()
 
 add_custom_command(
   OUTPUT ${PAGE_GENERATED}
-  COMMAND ${CMAKE_COMMAND} -DPAGE_DIR=${PAGE_DIR} "-DPAGE_FRAGMENTS=${PAGE_FRAGMENTS}"
+  COMMAND ${CMAKE_COMMAND} -DPAGE_DIR=${PAGE_DIR} -DGENERATED_DIR=${ASSET_OUTPUT_DIR} "-DPAGE_FRAGMENTS=${PAGE_FRAGMENTS}"
           -DOUTPUT=${PAGE_GENERATED} -P ${PAGE_DIR}/embed.cmake
   DEPENDS ${PAGE_INPUTS} ${PAGE_DIR}/embed.cmake
   COMMENT "Embedding the Explorer page"

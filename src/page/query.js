@@ -56,7 +56,7 @@ function showAnswer(answer) {
 }
 
 function runQuery() {
-  var sql = sqlBox.value;
+  var sql = statementToRun();
   if (!currentDb) {
     err('Select a database first.');
     return;

@@ -50,6 +50,7 @@ function showSchema(path, answer) {
     return;
   }
   list.forEach(function(table) { tables.appendChild(tableButton(table)); });
+  if (editor) editor.setSchema(editorSchema(list));
 }
 
 /// Resolves to the schema answer once it is shown (null after a failure).

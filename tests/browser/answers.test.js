@@ -88,7 +88,7 @@ describe('Explorer answers', {timeout: 150000}, () => {
       await queryRunsEnded(runsBefore + 2);
       await page.evaluate(() => new Promise((resolve) => setTimeout(resolve, 300)));
       assert.deepEqual(await h.gridRows(page), [['1', 'pear'], ['2', 'fig'], ['3', 'kiwi']]);
-      assert.equal(await page.inputValue('#sql'), 'SELECT * FROM "items" LIMIT 100;');
+      assert.equal(await h.sqlText(page), 'SELECT * FROM "items" LIMIT 100;');
       assert.match(await page.textContent('#qmeta'), /^3 rows/);
       assert.equal(await page.textContent('#tables .on'), 'items  3');
       assert.equal(await page.isDisabled('#runbtn'), false);

@@ -117,14 +117,21 @@ async function openExplorer(page, url) {
                              document.querySelector('#reswrap .err') !== null);
 }
 
-/// Runs `sql` through the SQL box and waits for the answer.
-async function runSql(page, sql) {
+/// Runs `sql` through the SQL box and waits for the answer; with
+/// `selectAll` the whole text is selected first, so that it runs as typed.
+async function runSql(page, sql, selectAll) {
   await page.fill('#sql', sql);
+  if (selectAll) await page.press('#sql', 'Control+a');
   await page.click('#runbtn');
   await page.waitForFunction(() => {
     const meta = document.getElementById('qmeta').textContent;
     return meta !== 'Running...' && !document.getElementById('runbtn').disabled;
   });
+}
+
+/// The text of the statement box, the editor's or the plain text area's.
+function sqlText(page) {
+  return page.$eval('#sql', (box) => box.tagName === 'TEXTAREA' ? box.value : box.innerText.replace(/\n$/, ''));
 }
 
 /// The grid's cells, row by row, as the page shows them.
@@ -180,5 +187,5 @@ async function screenshot(page, name) {
 
 module.exports = {
   BIN, REPO, assertCleanRuns, axeViolations, freshPage, gridRows, launchBrowser, makeDb, openExplorer, runSql,
-  screenshot, serve, startDevHost, startExplorerFixture, tempDir,
+  screenshot, serve, sqlText, startDevHost, startExplorerFixture, tempDir,
 };
