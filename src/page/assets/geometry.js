@@ -274,8 +274,8 @@ const WKT_NAMES = {
   POINT: 'Point', LINESTRING: 'LineString', POLYGON: 'Polygon', MULTIPOINT: 'MultiPoint',
   MULTILINESTRING: 'MultiLineString', MULTIPOLYGON: 'MultiPolygon', GEOMETRYCOLLECTION: 'GeometryCollection',
 };
-const WKT_NUMBER = /[-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?/y;
-const WKT_SPACE = /\s*/y;
+const WKT_NUMBER = /^[-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?$/;
+const NUMBER_CHARACTERS = '0123456789+-.eE';
 const WKT_WORD = /[A-Za-z]+/y;
 
 class WktReader {
@@ -284,9 +284,10 @@ class WktReader {
     this.at = 0;
   }
   space() {
-    WKT_SPACE.lastIndex = this.at;
-    WKT_SPACE.exec(this.source);
-    this.at = WKT_SPACE.lastIndex;
+    const source = this.source;
+    let at = this.at;
+    for (let c = source.charCodeAt(at); c === 32 || (c >= 9 && c <= 13); c = source.charCodeAt(++at));
+    this.at = at;
   }
   peek() {
     this.space();
@@ -316,13 +317,17 @@ class WktReader {
     this.at += 5;
     return true;
   }
+  // A number as WKT writes it: sign, digits, fraction, exponent.
   number() {
     this.space();
-    WKT_NUMBER.lastIndex = this.at;
-    const found = WKT_NUMBER.exec(this.source);
-    if (!found) fail();
-    this.at = WKT_NUMBER.lastIndex;
-    return finite(Number(found[0]));
+    const source = this.source;
+    const start = this.at;
+    let at = start;
+    while (at < source.length && NUMBER_CHARACTERS.indexOf(source[at]) >= 0) at++;
+    const text = source.slice(start, at);
+    if (!WKT_NUMBER.test(text)) fail();
+    this.at = at;
+    return finite(Number(text));
   }
   // Two to four ordinates; the map keeps x and y.
   point() {

@@ -1,0 +1,141 @@
+// The diagram panel's drawing, loaded when the diagram is first opened:
+// a box per table and view, an arrow per foreign key, laid out by dagre
+// (layers, with cycles and self-references broken for the layout only),
+// drawn as SVG with pan and zoom (d3-zoom). A box is a button that opens
+// its table.
+import {Graph, layout} from '@dagrejs/dagre';
+import {select} from 'd3-selection';
+import {zoom, zoomIdentity} from 'd3-zoom';
+import diagramCss from './diagram.css';
+import {schemaGraph} from './schema_graph.js';
+import {injectStyle} from './theme.js';
+
+const SVG = 'http://www.w3.org/2000/svg';
+const HEIGHT = 520;
+const CHAR = 7;          // width of a character of the box text, in px
+const LINE = 17;         // height of a column line
+const HEAD = 24;         // height of the name line
+const PAD = 8;
+const MIN_WIDTH = 120;
+const LOOP = 28;         // reach of a self-reference's loop
+const MAX_ZOOM = 4;
+const MIN_ZOOM = 0.05;
+
+function element(tag, attributes, parent) {
+  const node = document.createElementNS(SVG, tag);
+  for (const [name, value] of Object.entries(attributes)) node.setAttribute(name, String(value));
+  if (parent) parent.appendChild(node);
+  return node;
+}
+
+function textElement(parent, x, y, content, className) {
+  const node = element('text', {x, y, class: className}, parent);
+  node.textContent = content;
+  return node;
+}
+
+function boxSize(node) {
+  let chars = node.name.length + 6;
+  for (const line of node.lines) chars = Math.max(chars, line.name.length + line.type.length + line.key.length + 4);
+  const lines = node.lines.length + (node.more ? 1 : 0);
+  return {width: Math.max(MIN_WIDTH, chars * CHAR + 2 * PAD), height: HEAD + lines * LINE + PAD};
+}
+
+function drawBox(parent, node, box, onOpen) {
+  const x = box.x - box.width / 2;
+  const y = box.y - box.height / 2;
+  const group = element('g', {
+    class: 'dbox' + (node.view ? ' view' : ''), transform: `translate(${x},${y})`, tabindex: 0, role: 'button',
+    'aria-label': 'Open ' + (node.view ? 'view ' : 'table ') + node.name,
+  }, parent);
+  element('rect', {width: box.width, height: box.height, rx: 6, class: 'dframe'}, group);
+  element('line', {x1: 0, x2: box.width, y1: HEAD, y2: HEAD, class: 'dsep'}, group);
+  textElement(group, PAD, HEAD - 7, node.name + (node.view ? '  (view)' : ''), 'dname');
+  node.lines.forEach((line, i) => {
+    const baseline = HEAD + (i + 1) * LINE - 4;
+    textElement(group, PAD, baseline, line.name, line.key ? 'dcol dkey' : 'dcol');
+    const right = textElement(group, box.width - PAD, baseline, (line.key ? line.key + '  ' : '') + line.type, 'dtype');
+    right.setAttribute('text-anchor', 'end');
+  });
+  if (node.more) textElement(group, PAD, HEAD + (node.lines.length + 1) * LINE - 4, '+' + node.more + ' more columns', 'dtype');
+  const open = () => onOpen(node.name);
+  group.addEventListener('click', open);
+  group.addEventListener('keydown', (event) => {
+    if (event.key === 'Enter' || event.key === ' ') {
+      event.preventDefault();
+      open();
+    }
+  });
+}
+
+function edgePath(points) {
+  let d = `M${points[0].x},${points[0].y}`;
+  if (points.length === 2) return d + `L${points[1].x},${points[1].y}`;
+  // A smooth line through the layout's points: quadratic pieces between
+  // the middles of its segments.
+  for (let i = 1; i < points.length - 1; i++) {
+    const mx = (points[i].x + points[i + 1].x) / 2;
+    const my = (points[i].y + points[i + 1].y) / 2;
+    d += `Q${points[i].x},${points[i].y} ${i === points.length - 2 ? points[i + 1].x : mx},${i === points.length - 2 ? points[i + 1].y : my}`;
+  }
+  return d;
+}
+
+// A loop out of the box's right side that comes back into its top.
+function loopPath(box) {
+  const right = box.x + box.width / 2;
+  const top = box.y - box.height / 2;
+  const y = top + HEAD / 2;
+  return `M${right},${y}C${right + LOOP},${y} ${right - LOOP},${top - LOOP} ${right - LOOP},${top}`;
+}
+
+/// Lays out and draws the schema (`tables` and `keys` as schemaGraph
+/// reads them) into `container`; `onOpen(name)` opens a table. Returns
+/// {graph (the nodes and edges drawn), svg, fit(), zoomBy(factor),
+/// destroy()}.
+export function drawDiagram(container, tables, keys, onOpen) {
+  injectStyle('diagram', diagramCss);
+  const graph = schemaGraph(tables, keys);
+  const g = new Graph({multigraph: true});
+  g.setGraph({rankdir: 'LR', nodesep: 24, ranksep: 70, marginx: 16, marginy: 16});
+  g.setDefaultEdgeLabel(() => ({}));
+  for (const node of graph.nodes) g.setNode(node.id, boxSize(node));
+  // A self-reference is drawn as a loop on its box, outside the layout.
+  for (const edge of graph.edges) if (edge.from !== edge.to) g.setEdge(edge.from, edge.to, {}, edge.id);
+  layout(g);
+
+  const svg = element('svg', {class: 'diagram', role: 'group', height: HEIGHT,
+    'aria-label': `Diagram of ${graph.nodes.length} tables and views and ${graph.edges.length} references`});
+  const defs = element('defs', {}, svg);
+  const marker = element('marker', {id: 'darrow', viewBox: '0 0 10 10', refX: 9, refY: 5,
+    markerWidth: 8, markerHeight: 8, orient: 'auto-start-reverse'}, defs);
+  element('path', {d: 'M0,0L10,5L0,10z', class: 'dhead'}, marker);
+  const viewport = element('g', {}, svg);
+  for (const edge of graph.edges) {
+    const d = edge.from === edge.to ? loopPath(g.node(edge.from)) : edgePath(g.edge(edge.from, edge.to, edge.id).points);
+    const path = element('path', {d, class: 'fk', 'marker-end': 'url(#darrow)'}, viewport);
+    element('title', {}, path).textContent = edge.text;
+  }
+  for (const node of graph.nodes) drawBox(viewport, node, g.node(node.id), onOpen);
+  container.appendChild(svg);
+
+  const size = g.graph();
+  const behaviour = zoom().scaleExtent([MIN_ZOOM, MAX_ZOOM])
+      .filter((event) => !event.button && event.type !== 'dblclick')
+      .on('zoom', (event) => viewport.setAttribute('transform', event.transform.toString()));
+  const selection = select(svg).call(behaviour);
+  function fit() {
+    const width = svg.clientWidth || container.clientWidth || 800;
+    const k = Math.min(1, width / size.width, HEIGHT / size.height);
+    selection.call(behaviour.transform, zoomIdentity.translate((width - size.width * k) / 2, 0).scale(k));
+  }
+  fit();
+  return {
+    graph, svg, fit,
+    zoomBy: (factor) => selection.call(behaviour.scaleBy, factor),
+    destroy: () => {
+      selection.on('.zoom', null);
+      svg.remove();
+    },
+  };
+}
