@@ -2,7 +2,7 @@
 // beyond 2^53, grouping into bars, histograms and what is left out.
 import assert from 'node:assert/strict';
 import {describe, test} from 'node:test';
-import {axisKind, chartSeries, chartSummary, isoSeconds} from '../../src/page/assets/chart_data.js';
+import {axisKind, chartSeries, chartSummary, isoSeconds} from '../../src/page/assets/lib/chart_data.js';
 
 describe('dates in ISO text', () => {
   const cases = [

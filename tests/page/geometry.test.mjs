@@ -3,7 +3,7 @@
 // as "not a geometry" without throwing.
 import assert from 'node:assert/strict';
 import {describe, test} from 'node:test';
-import {blobGeometry, hexBytes, isEmptyGeometry, textGeometry} from '../../src/page/assets/geometry.js';
+import {blobGeometry, hexBytes, isEmptyGeometry, textGeometry} from '../../src/page/assets/lib/geometry.js';
 
 // ---- writers of the binary formats ----
 

@@ -2,7 +2,7 @@
 // geometry, and which feature a click picks.
 import assert from 'node:assert/strict';
 import {test} from 'node:test';
-import {extentOf, featureAt, readFeatures} from '../../src/page/assets/map_features.js';
+import {extentOf, featureAt, readFeatures} from '../../src/page/assets/lib/map_features.js';
 
 test('values are counted as features, empty geometries or not geometries; NULL is none', () => {
   const read = readFeatures(['POINT (1 2)', 'POINT EMPTY', null, 'hello', 42, {hex: '0101'}, {hex: 'zz'},

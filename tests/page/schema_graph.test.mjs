@@ -4,7 +4,7 @@
 // apart.
 import assert from 'node:assert/strict';
 import {test} from 'node:test';
-import {schemaGraph} from '../../src/page/assets/schema_graph.js';
+import {schemaGraph} from '../../src/page/assets/lib/schema_graph.js';
 
 const column = (name, pk = 0, type = 'INTEGER') => ({name, type, pk});
 

@@ -3,11 +3,13 @@
 // again when the theme changes.
 import uPlot from 'uplot';
 import uPlotCss from 'uplot/dist/uPlot.min.css';
-import {chartSeries, chartSummary} from './chart_data.js';
-import {injectStyle, onThemeChange, palette} from './theme.js';
+import {chartSeries, chartSummary} from './lib/chart_data.js';
+import {injectStyle, onThemeChange, palette} from './lib/theme.js';
 
 const HEIGHT = 340;
 const POINT_SIZE = 4;
+const MAX_LABEL = 24;   // characters of a category shown under its bar
+const LABEL_CHAR = 7;  // pixels of a character of an axis label
 // Category ticks fall on whole positions only.
 const CATEGORY_STEPS = [1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000, 50000];
 
@@ -40,8 +42,14 @@ function yScale(type) {
   };
 }
 
+function shortLabel(text) {
+  return text.length > MAX_LABEL ? text.slice(0, MAX_LABEL - 1) + '\u2026' : text;
+}
+
 function axisValues(axis, labels) {
-  if (labels) return (u, splits) => splits.map((v) => (Number.isInteger(v) && labels[v] !== undefined ? labels[v] : ''));
+  if (labels) {
+    return (u, splits) => splits.map((v) => (Number.isInteger(v) && labels[v] !== undefined ? shortLabel(labels[v]) : ''));
+  }
   if (axis.base !== null) return (u, splits) => splits.map((v) => axis.label(v));
   return undefined;
 }
@@ -61,13 +69,21 @@ function seriesStyle(type, colors) {
   return style;
 }
 
+// Pixels between ticks for labels of `chars` characters.
+function labelSpace(chars) { return Math.max(50, chars * LABEL_CHAR + 16); }
+
 function plotOptions(series, type, names, width, colors) {
   const axis = (extra) => Object.assign({
     stroke: colors.text, grid: {stroke: colors.grid, width: 1}, ticks: {stroke: colors.grid, width: 1},
     font: '12px ' + colors.font, labelFont: '12px ' + colors.font,
   }, extra);
   const xAxis = axis({label: names.x, values: axisValues(series.xAxis, series.labels)});
-  if (series.labels) xAxis.incrs = CATEGORY_STEPS;
+  if (series.labels) {
+    xAxis.incrs = CATEGORY_STEPS;
+    xAxis.space = labelSpace(Math.min(MAX_LABEL, Math.max(...series.labels.slice(0, 1000).map((l) => l.length))));
+  } else if (series.xAxis.base !== null) {
+    xAxis.space = labelSpace(String(series.xAxis.base).length + 2);
+  }
   return {
     width: width,
     height: HEIGHT,

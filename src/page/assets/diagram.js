@@ -6,9 +6,9 @@
 import {Graph, layout} from '@dagrejs/dagre';
 import {select} from 'd3-selection';
 import {zoom, zoomIdentity} from 'd3-zoom';
-import diagramCss from './diagram.css';
-import {schemaGraph} from './schema_graph.js';
-import {injectStyle} from './theme.js';
+import diagramCss from './lib/diagram.css';
+import {schemaGraph} from './lib/schema_graph.js';
+import {injectStyle} from './lib/theme.js';
 
 const SVG = 'http://www.w3.org/2000/svg';
 const HEIGHT = 520;

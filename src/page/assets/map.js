@@ -5,9 +5,9 @@
 import {geoIdentity, geoPath} from 'd3-geo';
 import {select} from 'd3-selection';
 import {zoom, zoomIdentity} from 'd3-zoom';
-import {extentOf, featureAt, readFeatures} from './map_features.js';
-import {numberLabel} from './chart_data.js';
-import {onThemeChange, palette} from './theme.js';
+import {extentOf, featureAt, readFeatures} from './lib/map_features.js';
+import {numberLabel} from './lib/chart_data.js';
+import {onThemeChange, palette} from './lib/theme.js';
 
 const HEIGHT = 440;
 const PADDING = 24;
