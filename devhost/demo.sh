@@ -19,9 +19,10 @@ mkdir -p "$(dirname "$demo")"
 exec 9>"$demo.lock"
 if flock -n -x 9; then
   rm -rf "$demo" "$home"
-  mkdir -p "$demo/more" "$home"
+  mkdir -p "$demo/more" "$demo/maps" "$home"
   sqlite3 "$demo/shop.db" < devhost/demo.sql
   sqlite3 "$demo/more/notes.sqlite" < devhost/notes.sql
+  sqlite3 "$demo/maps/places.sqlite" < devhost/places.sql
   flock -s 9
 else
   flock -s 9

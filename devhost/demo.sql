@@ -1,8 +1,9 @@
 -- The demo database of `make demo`: a small shop with a few thousand rows,
 -- and the awkward cases a viewer must show well: NULLs, reals such as 100.0,
 -- 64-bit integers, blobs, a view, plain and UNIQUE indexes, a table whose
--- name holds a double quote and a table of 130 columns. Every value is
--- computed, so the database is the same on every run.
+-- name holds a double quote, a table of 130 columns, and an hourly time
+-- series. Every value is computed, so the database is the same on every
+-- run.
 BEGIN;
 
 CREATE TABLE customers (
@@ -156,5 +157,25 @@ FROM orders o
 JOIN customers c ON c.id = o.customer_id
 JOIN order_items i ON i.order_id = o.id
 GROUP BY o.id;
+
+-- A time series to chart: a reading every hour for 60 days, a daily and
+-- a weekly swing with a slow trend.
+CREATE TABLE readings (
+  taken_at TEXT PRIMARY KEY,
+  temperature REAL NOT NULL,
+  humidity REAL NOT NULL
+) WITHOUT ROWID;
+WITH RECURSIVE h(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM h WHERE i < 60 * 24 - 1)
+INSERT INTO readings (taken_at, temperature, humidity)
+SELECT datetime('2024-03-01 00:00:00', '+' || i || ' hours'),
+       round(12 + i / 360.0 + 6 * sin((i % 24 - 9) * 0.2618) + 2 * sin(i * 0.0374), 1),
+       round(60 - 15 * sin((i % 24 - 9) * 0.2618) + (i * 7919 % 11), 1)
+FROM h;
+
+-- Orders per day, ready to chart.
+CREATE VIEW orders_per_day AS
+SELECT date(placed_at) AS day, count(*) AS orders
+FROM orders
+GROUP BY date(placed_at);
 
 COMMIT;

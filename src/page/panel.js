@@ -5,9 +5,16 @@ var panel = byId('panel');
 var panelTitle = byId('paneltitle');
 var panelBody = byId('panelbody');
 var panelOwner = '';  // which feature fills the panel now
+var panelRelease = null;  // what stops the drawing the panel holds, if any
+
+function releasePanel() {
+  if (panelRelease) panelRelease();
+  panelRelease = null;
+}
 
 /// Empties the panel, titles it and shows it; returns its body.
 function openPanel(owner, title) {
+  releasePanel();
   panelOwner = owner;
   panelTitle.textContent = title;
   empty(panelBody);
@@ -17,6 +24,7 @@ function openPanel(owner, title) {
 }
 
 function closePanel() {
+  releasePanel();
   panelOwner = '';
   panel.hidden = true;
   empty(panelBody);

@@ -40,6 +40,7 @@ function showAnswer(answer) {
     return;
   }
   lastData = answer;
+  offerMap();
   if (answer.ok !== true) {
     queryFailed(withDetail(errorOf(answer, 'error'), answer));
     empty(cols);

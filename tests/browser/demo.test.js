@@ -77,7 +77,7 @@ describe('make demo', {timeout: 120000}, () => {
         const page = await fetch(url);
         assert.equal(page.status, 200);
         assert.match(await page.text(), /<title>sqlite<\/title>/);
-        if (!c.env.ZINDO_PASSWORD) assert.deepEqual(await listedDbs(demo.url), ['more/notes.sqlite', 'shop.db']);
+        if (!c.env.ZINDO_PASSWORD) assert.deepEqual(await listedDbs(demo.url), ['maps/places.sqlite', 'more/notes.sqlite', 'shop.db']);
       } finally {
         await demo.stop();
       }
@@ -99,8 +99,8 @@ describe('make demo', {timeout: 120000}, () => {
       const second = await runDemo({});
       try {
         assert.ok(folderKept(), 'the second demo shares the folder as it is');
-        assert.deepEqual(await listedDbs(first.url), ['more/notes.sqlite', 'shop.db']);
-        assert.deepEqual(await listedDbs(second.url), ['more/notes.sqlite', 'shop.db']);
+        assert.deepEqual(await listedDbs(first.url), ['maps/places.sqlite', 'more/notes.sqlite', 'shop.db']);
+        assert.deepEqual(await listedDbs(second.url), ['maps/places.sqlite', 'more/notes.sqlite', 'shop.db']);
       } finally {
         await second.stop();
       }
