@@ -4,6 +4,7 @@
 import uPlot from 'uplot';
 import uPlotCss from 'uplot/dist/uPlot.min.css';
 import {chartSeries, chartSummary} from './lib/chart_data.js';
+export {axisKind} from './lib/chart_data.js';
 import {injectStyle, onThemeChange, palette} from './lib/theme.js';
 
 const HEIGHT = 340;

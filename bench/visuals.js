@@ -1,0 +1,122 @@
+// Timing bench of the Explorer's drawings in Debian's chromium: a chart of
+// 50,000 points, a map of 10,000 features from a GeoPackage written by
+// GDAL's ogr2ogr, and a diagram of 100 tables. For each, the median over
+// ROUNDS of the drawing alone (from the rows in hand to the painted
+// frame, as the page measures it) and of the whole open (from the click:
+// fetching every page, loading the library, drawing).
+//
+//   node bench/visuals.js [path/to/plugin_sqlite]   (default build/plugin_sqlite)
+'use strict';
+
+if (process.argv[2]) process.env.PLUGIN_SQLITE_BIN = process.argv[2];
+const childProcess = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const h = require('../tests/browser/helpers');
+
+const ROUNDS = 5;
+const GOALS = {'chart draw': 500, 'map draw': 1000, 'diagram draw': 1000};
+
+const POINTS_SQL = `
+CREATE TABLE points (id INTEGER PRIMARY KEY, v REAL);
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 50000)
+INSERT INTO points SELECT i, (i * 7919) % 10007 / 100.0 FROM n;`;
+
+function tablesSql() {
+  const lines = [];
+  for (let i = 0; i < 100; i++) {
+    const key = i ? `, up INTEGER REFERENCES t${Math.floor(i / 2)} (id), side INTEGER REFERENCES t${(i * 7) % 100} (id)` : '';
+    lines.push(`CREATE TABLE t${i} (id INTEGER PRIMARY KEY, name TEXT NOT NULL, created TEXT, amount REAL${key});`);
+  }
+  return lines.join('\n');
+}
+
+// 10,000 features: a third points, a third lines, a third polygons.
+function featuresGeojson() {
+  const features = [];
+  for (let i = 0; i < 10000; i++) {
+    const x = (i % 100) * 10;
+    const y = Math.floor(i / 100) * 10;
+    const geometry = i % 3 === 0 ? {type: 'Point', coordinates: [x, y]} :
+        i % 3 === 1 ? {type: 'LineString', coordinates: [[x, y], [x + 4, y + 3], [x + 8, y]]} :
+                      {type: 'Polygon', coordinates: [[[x, y], [x + 6, y], [x + 6, y + 6], [x, y + 6], [x, y]]]};
+    features.push({type: 'Feature', properties: {n: i}, geometry});
+  }
+  return JSON.stringify({type: 'FeatureCollection', features});
+}
+
+function median(values) {
+  const sorted = values.slice().sort((a, b) => a - b);
+  return sorted[Math.floor(sorted.length / 2)];
+}
+
+async function timeOpen(page, open, measure) {
+  await page.evaluate(() => performance.clearMeasures());
+  const start = Date.now();
+  await open();
+  await page.waitForFunction((name) => performance.getEntriesByName(name).length > 0, measure, {timeout: 120000});
+  const whole = Date.now() - start;
+  const draw = await page.evaluate((name) => performance.getEntriesByName(name)[0].duration, measure);
+  return {draw, whole};
+}
+
+async function main() {
+  const fixture = await h.startExplorerFixture('sqlite-bench-visuals-', {
+    'points.db': POINTS_SQL, 'tables.db': tablesSql(),
+  });
+  try {
+    const geojson = path.join(fixture.dir, 'features.geojson');
+    fs.writeFileSync(geojson, featuresGeojson());
+    childProcess.execFileSync('ogr2ogr', ['-f', 'GPKG', path.join(fixture.root, 'features.db'), geojson, '-nln', 'features']);
+    const page = await h.freshPage(fixture.browser.context, fixture.host.url);
+    page.setDefaultTimeout(120000);
+    await h.openExplorer(page, fixture.host.url + '/plugin_sqlite');
+    async function choose(db, table) {
+      await page.selectOption('#dbsel', path.join(fixture.root, db));
+      await page.waitForSelector('#tables .titem');
+      if (table) {
+        await page.click(`#tables .titem:text-is("${table}")`);
+        await page.waitForSelector('#reswrap tbody tr');
+      }
+    }
+    const cases = [
+      ['chart draw', '50,000-point chart', () => choose('points.db', 'points'), async () => {
+        await page.click('#chartbtn');
+      }],
+      ['map draw', '10,000-feature map', async () => {
+        await choose('features.db', 'features');
+        await page.waitForSelector('#mapbtn:not([hidden])');
+      }, async () => {
+        await page.click('#mapbtn');
+      }],
+      ['diagram draw', '100-table diagram', () => choose('tables.db', null), async () => {
+        await page.click('#diagrambtn');
+      }],
+    ];
+    const chromium = childProcess.execFileSync('/usr/bin/chromium', ['--version'], {encoding: 'utf8'}).trim();
+    console.log(`${chromium}, ${os.cpus().length} CPUs, ` +
+                `load average ${os.loadavg().map((l) => l.toFixed(2)).join(' ')}; median of ${ROUNDS}`);
+    for (const [measure, work, prepare, open] of cases) {
+      await prepare();
+      const runs = [];
+      for (let round = 0; round < ROUNDS; round++) {
+        await page.click('#panelclose').catch(() => {});
+        runs.push(await timeOpen(page, open, measure));
+      }
+      const draw = median(runs.map((r) => r.draw));
+      const whole = median(runs.map((r) => r.whole));
+      console.log(`${work}: drawing ${draw.toFixed(0)} ms (goal < ${GOALS[measure]} ms: ` +
+                  `${draw < GOALS[measure] ? 'met' : 'not met'}); from the click, with every page fetched ` +
+                  `and the library loaded: ${whole} ms`);
+    }
+    if (page.errors.length) throw new Error('page errors: ' + page.errors.join('; '));
+  } finally {
+    await fixture.stop();
+  }
+}
+
+main().catch((error) => {
+  console.error(error);
+  process.exit(1);
+});
