@@ -1,22 +1,23 @@
 // The diagram panel's drawing, loaded when the diagram is first opened:
-// a box per table and view, an arrow per foreign key, laid out by dagre
-// (layers, with cycles and self-references broken for the layout only),
-// drawn as SVG with pan and zoom (d3-zoom). A box is a button that opens
-// its table.
-import {Graph, layout} from '@dagrejs/dagre';
+// a box per table and view, an arrow per foreign key, placed by
+// schema_layout.js (dagre), drawn as SVG with pan and zoom (d3-zoom). A
+// box is a button that opens its table.
 import {select} from 'd3-selection';
 import {zoom, zoomIdentity} from 'd3-zoom';
 import diagramCss from './lib/diagram.css';
 import {schemaGraph} from './lib/schema_graph.js';
+import {schemaLayout} from './lib/schema_layout.js';
 import {injectStyle} from './lib/theme.js';
 
 const SVG = 'http://www.w3.org/2000/svg';
-const HEIGHT = 520;
+const MIN_HEIGHT = 240;
+const MAX_HEIGHT = 720;
 const CHAR = 7;          // width of a character of the box text, in px
 const LINE = 17;         // height of a column line
 const HEAD = 24;         // height of the name line
 const PAD = 8;
 const MIN_WIDTH = 120;
+const MARGIN = 16;       // around the whole layout
 const LOOP = 28;         // reach of a self-reference's loop
 const MAX_ZOOM = 4;
 const MIN_ZOOM = 0.05;
@@ -44,20 +45,23 @@ function boxSize(node) {
 function drawBox(parent, node, box, onOpen) {
   const x = box.x - box.width / 2;
   const y = box.y - box.height / 2;
+  // The box is named by its heading alone; its columns are read from the
+  // list of tables below the diagram.
+  const heading = node.name + (node.view ? ' (view)' : '');
   const group = element('g', {
     class: 'dbox' + (node.view ? ' view' : ''), transform: `translate(${x},${y})`, tabindex: 0, role: 'button',
-    'aria-label': 'Open ' + (node.view ? 'view ' : 'table ') + node.name,
   }, parent);
   element('rect', {width: box.width, height: box.height, rx: 6, class: 'dframe'}, group);
   element('line', {x1: 0, x2: box.width, y1: HEAD, y2: HEAD, class: 'dsep'}, group);
-  textElement(group, PAD, HEAD - 7, node.name + (node.view ? '  (view)' : ''), 'dname');
+  textElement(group, PAD, HEAD - 7, heading, 'dname');
+  const columns = element('g', {'aria-hidden': 'true'}, group);
   node.lines.forEach((line, i) => {
     const baseline = HEAD + (i + 1) * LINE - 4;
-    textElement(group, PAD, baseline, line.name, line.key ? 'dcol dkey' : 'dcol');
-    const right = textElement(group, box.width - PAD, baseline, (line.key ? line.key + '  ' : '') + line.type, 'dtype');
+    textElement(columns, PAD, baseline, line.name, line.key ? 'dcol dkey' : 'dcol');
+    const right = textElement(columns, box.width - PAD, baseline, (line.key ? line.key + '  ' : '') + line.type, 'dtype');
     right.setAttribute('text-anchor', 'end');
   });
-  if (node.more) textElement(group, PAD, HEAD + (node.lines.length + 1) * LINE - 4, '+' + node.more + ' more columns', 'dtype');
+  if (node.more) textElement(columns, PAD, HEAD + (node.lines.length + 1) * LINE - 4, '+' + node.more + ' more columns', 'dtype');
   const open = () => onOpen(node.name);
   group.addEventListener('click', open);
   group.addEventListener('keydown', (event) => {
@@ -96,37 +100,38 @@ function loopPath(box) {
 export function drawDiagram(container, tables, keys, onOpen) {
   injectStyle('diagram', diagramCss);
   const graph = schemaGraph(tables, keys);
-  const g = new Graph({multigraph: true});
-  g.setGraph({rankdir: 'LR', nodesep: 24, ranksep: 70, marginx: 16, marginy: 16});
-  g.setDefaultEdgeLabel(() => ({}));
-  for (const node of graph.nodes) g.setNode(node.id, boxSize(node));
-  // A self-reference is drawn as a loop on its box, outside the layout.
-  for (const edge of graph.edges) if (edge.from !== edge.to) g.setEdge(edge.from, edge.to, {}, edge.id);
-  layout(g);
+  const sizes = new Map(graph.nodes.map((node) => [node.id, boxSize(node)]));
+  const placed = schemaLayout(graph.nodes, sizes, graph.edges);
 
-  const svg = element('svg', {class: 'diagram', role: 'group', height: HEIGHT,
+  const svg = element('svg', {class: 'diagram', role: 'group', height: MIN_HEIGHT,
     'aria-label': `Diagram of ${graph.nodes.length} tables and views and ${graph.edges.length} references`});
   const defs = element('defs', {}, svg);
   const marker = element('marker', {id: 'darrow', viewBox: '0 0 10 10', refX: 9, refY: 5,
     markerWidth: 8, markerHeight: 8, orient: 'auto-start-reverse'}, defs);
   element('path', {d: 'M0,0L10,5L0,10z', class: 'dhead'}, marker);
   const viewport = element('g', {}, svg);
+  const content = element('g', {transform: `translate(${MARGIN},${MARGIN})`}, viewport);
   for (const edge of graph.edges) {
-    const d = edge.from === edge.to ? loopPath(g.node(edge.from)) : edgePath(g.edge(edge.from, edge.to, edge.id).points);
-    const path = element('path', {d, class: 'fk', 'marker-end': 'url(#darrow)'}, viewport);
+    const d = edge.from === edge.to ? loopPath(placed.nodes.get(edge.from)) : edgePath(placed.points.get(edge.id));
+    const path = element('path', {d, class: 'fk', 'marker-end': 'url(#darrow)'}, content);
     element('title', {}, path).textContent = edge.text;
   }
-  for (const node of graph.nodes) drawBox(viewport, node, g.node(node.id), onOpen);
+  for (const node of graph.nodes) drawBox(content, node, placed.nodes.get(node.id), onOpen);
   container.appendChild(svg);
 
-  const size = g.graph();
+  const size = {width: placed.width + 2 * MARGIN, height: placed.height + 2 * MARGIN};
   const behaviour = zoom().scaleExtent([MIN_ZOOM, MAX_ZOOM])
       .filter((event) => !event.button && event.type !== 'dblclick')
       .on('zoom', (event) => viewport.setAttribute('transform', event.transform.toString()));
   const selection = select(svg).call(behaviour);
+  // The whole layout in view: as wide as the panel allows, and as tall as
+  // that makes it, within MIN_HEIGHT and MAX_HEIGHT.
   function fit() {
     const width = svg.clientWidth || container.clientWidth || 800;
-    const k = Math.min(1, width / size.width, HEIGHT / size.height);
+    let k = Math.min(1, width / size.width);
+    const height = Math.max(MIN_HEIGHT, Math.min(MAX_HEIGHT, size.height * k));
+    k = Math.min(k, height / size.height);
+    svg.setAttribute('height', height);
     selection.call(behaviour.transform, zoomIdentity.translate((width - size.width * k) / 2, 0).scale(k));
   }
   fit();

@@ -433,11 +433,26 @@ function jsonGeometry(value, depth) {
 
 // ---- entry points ----
 
+// The value of each hex digit by its character code; -1 for the others.
+const NIBBLES = (() => {
+  const table = new Int8Array(128).fill(-1);
+  for (let i = 0; i < 16; i++) {
+    table['0123456789abcdef'.charCodeAt(i)] = i;
+    table['0123456789ABCDEF'.charCodeAt(i)] = i;
+  }
+  return table;
+})();
+
 /// The bytes of a hex text, or null when it is not whole bytes of hex.
 export function hexBytes(hex) {
-  if (typeof hex !== 'string' || hex.length % 2 || !/^[0-9a-fA-F]*$/.test(hex)) return null;
+  if (typeof hex !== 'string' || hex.length % 2) return null;
   const bytes = new Uint8Array(hex.length / 2);
-  for (let i = 0; i < bytes.length; i++) bytes[i] = parseInt(hex.substr(2 * i, 2), 16);
+  for (let i = 0; i < bytes.length; i++) {
+    const high = hex.charCodeAt(2 * i);
+    const low = hex.charCodeAt(2 * i + 1);
+    if (high > 127 || low > 127 || NIBBLES[high] < 0 || NIBBLES[low] < 0) return null;
+    bytes[i] = (NIBBLES[high] << 4) | NIBBLES[low];
+  }
   return bytes;
 }
 
