@@ -5,10 +5,12 @@
 // frame, as the page measures it) and of the whole open (from the click:
 // fetching every page, loading the library, drawing).
 //
-//   node bench/visuals.js [path/to/plugin_sqlite]   (default build/plugin_sqlite)
+//   node bench/visuals.js [path/to/plugin_sqlite [chart|map|diagram ...]]
+//   (default build/plugin_sqlite, all three)
 'use strict';
 
 if (process.argv[2]) process.env.PLUGIN_SQLITE_BIN = process.argv[2];
+const ONLY = process.argv.slice(3);
 const childProcess = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
@@ -110,6 +112,7 @@ async function main() {
     console.log(`${chromium}, ${os.cpus().length} CPUs, ` +
                 `load average ${os.loadavg().map((l) => l.toFixed(2)).join(' ')}; median of ${ROUNDS}`);
     for (const [measure, work, prepare, open] of cases) {
+      if (ONLY.length && !ONLY.includes(measure.split(' ')[0])) continue;
       await prepare();
       const runs = [];
       for (let round = 0; round < ROUNDS; round++) {

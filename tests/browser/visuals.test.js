@@ -116,8 +116,10 @@ describe('Chart, Map and Diagram', {timeout: 300000}, () => {
   let browser;
 
   before(async () => {
+    const demoSql = (name) => fs.readFileSync(path.join(h.REPO, 'devhost', name), 'utf8');
     fixture = await h.startExplorerFixture('sqlite-visuals-', {
       'series.db': SERIES_SQL, 'shapes.db': SHAPES_SQL, 'schema.db': SCHEMA.sql,
+      'demo/shop.db': demoSql('demo.sql'), 'demo/places.sqlite': demoSql('places.sql'),
     });
     ({host, browser} = fixture);
     const geojson = path.join(fixture.dir, 'places.geojson');
@@ -274,6 +276,28 @@ describe('Chart, Map and Diagram', {timeout: 300000}, () => {
     await page.waitForFunction(() => /row of t7/.test(document.getElementById('reswrap').textContent));
     assert.deepEqual((await h.gridRows(page))[0].slice(0, 2), ['1', 'row of t7']);
     assert.equal(await page.isHidden('#panel'), true);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test('the demo: orders per day, the GeoPackage\'s cities, the shop\'s tables from the diagram', async () => {
+    const page = await explorer('demo/shop.db');
+    await page.click('#tables .titem:text-is("orders_per_day")');
+    await page.waitForSelector('#reswrap tbody tr');
+    assert.match(await openChart(page), /^361 points; day from 2024-01-01 to 2024-12-26; orders from \d+ to \d+$/);
+    await page.click('#diagrambtn');
+    await page.waitForSelector('svg.diagram');
+    assert.equal(await page.locator('svg.diagram path.fk').count(), 3);
+    await page.locator('svg.diagram').getByRole('button', {name: 'customers', exact: true}).click();
+    await page.waitForFunction(() => /customer1@example\.com/.test(document.getElementById('reswrap').textContent));
+
+    await page.selectOption('#dbsel', path.join(fixture.root, 'demo/places.sqlite'));
+    await page.waitForSelector('#tables .titem');
+    await page.click('#tables .titem:text-is("cities")');
+    await page.waitForSelector('#mapbtn:not([hidden])');
+    await page.click('#mapbtn');
+    await page.waitForSelector('.mapcanvas');
+    assert.equal(await page.textContent('.mapcount'), '6 features');
     assert.deepEqual(page.errors, []);
     await page.close();
   });
