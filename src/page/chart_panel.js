@@ -104,15 +104,7 @@ function showChart() {
   }
   var data = lastData;
   var ui = fetchBar(body, 'Chart data progress');
-  var library = loadAsset('chart');
-  wholeResult('chart', view, ui)
-      .then(function(result) {
-        return library.then(
-            function(chart) { return {chart: chart, result: result}; },
-            function(error) {
-              throw new Error('The chart library could not be loaded: ' + failureText(error));
-            });
-      })
+  rowsAndLibrary(wholeResult('chart', view, ui), 'chart')
       .then(
           function(loaded) {
             if (panelOwner !== 'chart' || lastData !== data) return;
@@ -120,7 +112,7 @@ function showChart() {
               body.appendChild(make('div', 'empty', 'No rows to chart.'));
               return;
             }
-            panelRelease = chartControls(body, loaded.chart, loaded.result);
+            panelRelease = chartControls(body, loaded.library, loaded.result);
           },
           function(error) {
             if (panelOwner === 'chart') body.appendChild(make('div', 'err', failureText(error)));

@@ -209,19 +209,11 @@ function showMap() {
       hexColumn = data.columns.length;
     }
     var ui = fetchBar(body, 'Map data progress');
-    var library = loadAsset('map');
-    wholeResult('map', source, ui)
-        .then(function(result) {
-          return library.then(
-              function(map) { return {map: map, result: result}; },
-              function(error) {
-                throw new Error('The map library could not be loaded: ' + failureText(error));
-              });
-        })
+    rowsAndLibrary(wholeResult('map', source, ui), 'map')
         .then(
             function(loaded) {
               if (panelOwner !== 'map' || lastData !== data) return;
-              panelRelease = drawMapPanel(body, loaded.map, loaded.result, column, hexColumn);
+              panelRelease = drawMapPanel(body, loaded.library, loaded.result, column, hexColumn);
             },
             function(error) {
               if (panelOwner === 'map') body.appendChild(make('div', 'err', failureText(error)));

@@ -105,3 +105,17 @@ function partNote(result) {
   if (result.more) return 'Drawn from the first ' + plural(result.rows.length, 'row') + ' of the result';
   return '';
 }
+
+/// Resolves to {library, result} once the rows of `rows` (a promise) and
+/// the browser library `name` are both in hand; a library that cannot be
+/// loaded rejects with a sentence that says so.
+function rowsAndLibrary(rows, name) {
+  var library = loadAsset(name);
+  return rows.then(function(result) {
+    return library.then(
+        function(module) { return {library: module, result: result}; },
+        function(error) {
+          throw new Error('The ' + name + ' library could not be loaded: ' + failureText(error));
+        });
+  });
+}

@@ -119,12 +119,7 @@ function nicestep(span, bins) {
 }
 
 function histogram(positions) {
-  let min = Infinity;
-  let max = -Infinity;
-  for (const p of positions) {
-    if (p < min) min = p;
-    if (p > max) max = p;
-  }
+  const [min, max] = range(positions);
   const bins = Math.max(1, Math.min(MAX_BINS, Math.ceil(Math.sqrt(positions.length))));
   const width = max > min ? nicestep(max - min, bins) : 1;
   const start = Math.floor(min / width) * width;
