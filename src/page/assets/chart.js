@@ -1,13 +1,17 @@
-// The chart panel's drawing, loaded when a chart is first opened: uPlot
-// draws the series of chart_data.js on one canvas, in the page's palette,
-// again when the theme changes.
+// The chart panel, loaded when a chart is first opened: its controls
+// ("Chart type", "X axis", "Y axis", "Save image"), and uPlot drawing the
+// series of chart_data.js on one canvas in the page's palette, again when
+// the theme changes.
 import uPlot from 'uplot';
 import uPlotCss from 'uplot/dist/uPlot.min.css';
-import {chartSeries, chartSummary} from './lib/chart_data.js';
-export {axisKind} from './lib/chart_data.js';
+import {axisKind, chartSeries, chartSummary} from './lib/chart_data.js';
+import {button, controlRow, el, labelledSelect} from './lib/panel_dom.js';
+import panelsCss from './lib/panels.css';
 import {injectStyle, onThemeChange, palette} from './lib/theme.js';
 
 const HEIGHT = 340;
+const COUNT_AXIS = -1;  // the Y axis "count": rows per X value
+const CHART_TYPES = [['bar', 'Bar'], ['line', 'Line'], ['scatter', 'Scatter'], ['histogram', 'Histogram']];
 const POINT_SIZE = 4;
 const MAX_LABEL = 24;   // characters of a category shown under its bar
 const LABEL_CHAR = 7;  // pixels of a character of an axis label
@@ -101,7 +105,7 @@ function plotOptions(series, type, names, width, colors) {
 /// count of rows) of `rows` into `container`, named `names` {x, y}.
 /// Returns {summary, count, drawn (a promise, settled once the canvas is
 /// painted), png() (a promise of a PNG Blob), destroy()}.
-export function drawChart(container, rows, type, x, y, names) {
+function drawChart(container, rows, type, x, y, names) {
   injectStyle('uplot', uPlotCss);
   const series = chartSeries(rows, type, x, y);
   let plot = null;
@@ -142,4 +146,68 @@ export function drawChart(container, rows, type, x, y, names) {
       plot.destroy();
     },
   };
+}
+
+/// The chart first shown: x is the first column; y the first other column
+/// of numbers, else the count. Text on x gives bars, dates a line, numbers
+/// points, or a histogram when no other column holds numbers.
+function chartDefaults(columns, rows) {
+  const sample = rows.slice(0, 1000);
+  const kinds = columns.map((c, i) => axisKind(sample.map((row) => row[i])));
+  const y = kinds.findIndex((kind, i) => i > 0 && kind === 'number');
+  let type = kinds[0] === 'category' ? 'bar' : kinds[0] === 'time' ? 'line' : 'scatter';
+  if (y < 0 && type === 'scatter') type = 'histogram';
+  return {type, x: 0, y: y < 0 ? COUNT_AXIS : y};
+}
+
+function chartTitle(type, xName, yName) {
+  const label = CHART_TYPES.find((t) => t[0] === type)[1];
+  return type === 'histogram' ? 'Histogram of ' + xName : label + ' chart of ' + yName + ' by ' + xName;
+}
+
+/// Fills the panel `body` with the chart controls and the chart of
+/// `result` ({columns, rows}). `saveFile(name, blob, type)` saves the
+/// image. Returns the function that stops the chart.
+export function chartPanel(body, result, saveFile) {
+  injectStyle('panels', panelsCss);
+  const names = result.columns.map((c) => (c.name === null || c.name === undefined ? '' : String(c.name)));
+  const choice = chartDefaults(result.columns, result.rows);
+  const type = labelledSelect('Chart type', CHART_TYPES);
+  const x = labelledSelect('X axis', names.map((name, i) => [i, name]));
+  const y = labelledSelect('Y axis', [[COUNT_AXIS, 'count'], ...names.map((name, i) => [i, name])]);
+  let drawing = null;
+  const save = button('Save image', () => {
+    drawing.png().then((blob) => saveFile('chart-' + new Date().toISOString().slice(0, 10) + '.png', blob, 'image/png'));
+  });
+  body.appendChild(controlRow('chartctl', [type.label, x.label, y.label, save]));
+  const figure = el('figure', 'visual');
+  const box = el('div', 'chartbox');
+  box.id = 'chartbox';
+  box.setAttribute('role', 'img');
+  const summary = el('figcaption', 'hint');
+  summary.id = 'chartsummary';
+  box.setAttribute('aria-describedby', summary.id);
+  figure.appendChild(box);
+  figure.appendChild(summary);
+  body.appendChild(figure);
+
+  function draw() {
+    if (drawing) drawing.destroy();
+    const kind = type.select.value;
+    const xi = Number(x.select.value);
+    const yi = kind === 'histogram' ? COUNT_AXIS : Number(y.select.value);
+    y.select.disabled = kind === 'histogram';
+    const yName = yi === COUNT_AXIS ? 'count' : names[yi];
+    box.setAttribute('aria-label', chartTitle(kind, names[xi], yName));
+    const start = performance.now();
+    drawing = drawChart(box, result.rows, kind, xi, yi, {x: names[xi], y: yName});
+    summary.textContent = drawing.summary;
+    drawing.drawn.then(() => performance.measure('chart draw', {start}));
+  }
+  type.select.value = choice.type;
+  x.select.value = String(choice.x);
+  y.select.value = String(choice.y);
+  for (const control of [type, x, y]) control.select.addEventListener('change', draw);
+  draw();
+  return () => drawing.destroy();
 }

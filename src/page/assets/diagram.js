@@ -1,10 +1,12 @@
-// The diagram panel's drawing, loaded when the diagram is first opened:
-// a box per table and view, an arrow per foreign key, placed by
-// schema_layout.js (dagre), drawn as SVG with pan and zoom (d3-zoom). A
-// box is a button that opens its table.
+// The diagram panel, loaded when the diagram is first opened: a box per
+// table and view, an arrow per foreign key, placed by schema_layout.js
+// (dagre), drawn as SVG with pan and zoom (d3-zoom); a box is a button that
+// opens its table. Below it, the same tables and references as a list.
 import {select} from 'd3-selection';
 import {zoom, zoomIdentity} from 'd3-zoom';
 import diagramCss from './lib/diagram.css';
+import {button, controlRow, el} from './lib/panel_dom.js';
+import panelsCss from './lib/panels.css';
 import {schemaGraph} from './lib/schema_graph.js';
 import {schemaLayout} from './lib/schema_layout.js';
 import {injectStyle} from './lib/theme.js';
@@ -97,7 +99,7 @@ function loopPath(box) {
 /// reads them) into `container`; `onOpen(name)` opens a table. Returns
 /// {graph (the nodes and edges drawn), svg, fit(), zoomBy(factor),
 /// destroy()}.
-export function drawDiagram(container, tables, keys, onOpen) {
+function drawDiagram(container, tables, keys, onOpen) {
   injectStyle('diagram', diagramCss);
   const graph = schemaGraph(tables, keys);
   const sizes = new Map(graph.nodes.map((node) => [node.id, boxSize(node)]));
@@ -143,4 +145,57 @@ export function drawDiagram(container, tables, keys, onOpen) {
       svg.remove();
     },
   };
+}
+
+function keyText(key) {
+  const to = key.to.some(Boolean) ? ' (' + key.to.join(', ') + ')' : ' (primary key)';
+  return key.from.join(', ') + ' \u2192 ' + key.references + to;
+}
+
+/// The text alternative: each table and view with the references it
+/// makes and receives.
+function referenceList(tables, keys) {
+  const details = el('details', 'dlist');
+  details.appendChild(el('summary', '', 'Tables and references as a list'));
+  const list = details.appendChild(el('ul'));
+  for (const table of tables) {
+    const name = String(table.name);
+    const folded = name.toLowerCase();
+    const item = list.appendChild(el('li', '', name + (table.type === 'view' ? ' (view)' : '')));
+    const lines = [];
+    for (const key of keys) {
+      const from = key.table.toLowerCase();
+      if (from === folded) lines.push('references ' + keyText(key));
+      if (key.references.toLowerCase() === folded && from !== folded) {
+        lines.push('referenced by ' + key.table + ' (' + key.from.join(', ') + ')');
+      }
+    }
+    if (lines.length) {
+      const sub = item.appendChild(el('ul'));
+      for (const line of lines) sub.appendChild(el('li', '', line));
+    }
+  }
+  return details;
+}
+
+/// Fills the panel `body` with the diagram of `tables` (the schema's
+/// entries) and `keys` ([{table, references, from, to}]), and the list of
+/// both; `openTable(name)` opens a table. Returns the function that stops
+/// the diagram.
+export function diagramPanel(body, tables, keys, openTable) {
+  injectStyle('panels', panelsCss);
+  const plural = (n, word) => n + ' ' + word + (n === 1 ? '' : 's');
+  body.appendChild(el('div', 'hint', plural(tables.length, 'table') + '  \u00b7  ' + plural(keys.length, 'reference')));
+  const controls = body.appendChild(el('div'));
+  const box = body.appendChild(el('div', 'diagrambox'));
+  const start = performance.now();
+  const drawing = drawDiagram(box, tables, keys, openTable);
+  requestAnimationFrame(() => performance.measure('diagram draw', {start}));
+  controls.appendChild(controlRow('mapctl', [
+    button('Zoom in', () => drawing.zoomBy(1.5)), button('Zoom out', () => drawing.zoomBy(1 / 1.5)),
+    button('Fit', () => drawing.fit()),
+    el('span', 'hint', 'Drag to pan, wheel to zoom; a box (or Enter on it) opens its table.'),
+  ]));
+  body.appendChild(referenceList(tables, keys));
+  return drawing.destroy;
 }

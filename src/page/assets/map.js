@@ -1,13 +1,15 @@
-// The map panel's drawing, loaded when a map is first opened: the features
-// of a geometry column on a canvas in their own coordinates (no base map,
-// no projection beyond flipping y), with a graticule, pan and zoom (d3-zoom)
-// and a click that picks a feature. d3-geo draws the shapes.
+// The map panel, loaded when a map is first opened: the features of a
+// geometry column on a canvas in their own coordinates (no base map, no
+// projection beyond flipping y), with a graticule, pan and zoom (d3-zoom),
+// "Fit", and a click that shows a feature's row. d3-geo draws the shapes.
 import {geoIdentity, geoPath} from 'd3-geo';
 import {select} from 'd3-selection';
 import {zoom, zoomIdentity} from 'd3-zoom';
 import {extentOf, featureAt, readFeatures} from './lib/map_features.js';
 import {numberLabel} from './lib/chart_data.js';
-import {onThemeChange, palette} from './lib/theme.js';
+import {button, controlRow, el} from './lib/panel_dom.js';
+import panelsCss from './lib/panels.css';
+import {injectStyle, onThemeChange, palette} from './lib/theme.js';
 
 const HEIGHT = 440;
 const PADDING = 24;
@@ -28,7 +30,7 @@ function niceStep(span) {
 /// `container`. `onSelect(row)` is called with the row index of a clicked
 /// feature (null when the click hits none). Returns {features, empty,
 /// notGeometry, drawn, fit(), zoomBy(factor), destroy()}.
-export function drawMap(container, values, onSelect) {
+function drawMap(container, values, onSelect) {
   const read = readFeatures(values);
   const features = read.features.slice().sort((a, b) => a.rank - b.rank);
   const canvas = document.createElement('canvas');
@@ -159,4 +161,77 @@ export function drawMap(container, values, onSelect) {
       canvas.remove();
     },
   };
+}
+
+/// The values the map reads, one per row: {hex} for a blob (its whole
+/// bytes, from the column `hexColumn` when there is one; a preview is the
+/// whole blob when it is short), the value itself otherwise.
+function mapValues(rows, column, hexColumn) {
+  return rows.map((row) => {
+    if (hexColumn >= 0 && typeof row[hexColumn] === 'string') return {hex: row[hexColumn]};
+    const value = row[column];
+    if (value === null || typeof value !== 'object' || value.blob_bytes === undefined) return value;
+    return {hex: typeof value.hex === 'string' && !value.hex.endsWith('...') ? value.hex : ''};
+  });
+}
+
+function featureRow(into, names, values) {
+  into.replaceChildren();
+  if (!values) return;
+  into.appendChild(el('h3', 'facttitle', 'The row of this feature'));
+  const region = el('div', 'factwrap');
+  region.setAttribute('role', 'region');
+  region.setAttribute('aria-label', 'The row of this feature');
+  region.tabIndex = 0;
+  const table = el('table', 'facts');
+  const head = el('tr');
+  head.append(el('th', '', 'column'), el('th', '', 'value'));
+  table.appendChild(el('thead')).appendChild(head);
+  const rows = table.appendChild(el('tbody'));
+  names.forEach((name, i) => {
+    const tr = el('tr');
+    tr.append(el('td', '', name), el('td', '', values[i]));
+    rows.appendChild(tr);
+  });
+  region.appendChild(table);
+  into.appendChild(region);
+}
+
+function countLine(drawing) {
+  const parts = [drawing.features + (drawing.features === 1 ? ' feature' : ' features')];
+  if (drawing.notGeometry) {
+    parts.push(drawing.notGeometry + (drawing.notGeometry === 1 ? ' value was' : ' values were') + ' not a geometry');
+  }
+  if (drawing.empty) parts.push(drawing.empty + ' empty');
+  return parts.join('  \u00b7  ');
+}
+
+/// Fills the panel `body` with the map of column `column` of `result`
+/// ({columns, rows}; the column `hexColumn`, when not -1, holds each
+/// blob's bytes in hex and is not shown). `cellText(value)` is how the
+/// grid writes a value. Returns the function that stops the map.
+export function mapPanel(body, result, column, hexColumn, cellText) {
+  injectStyle('panels', panelsCss);
+  const shown = hexColumn >= 0 ? result.columns.slice(0, hexColumn) : result.columns;
+  const names = shown.map((c) => (c.name === null || c.name === undefined ? '' : String(c.name)));
+  const box = el('div', 'mapbox');
+  box.setAttribute('role', 'img');
+  const picked = el('div', 'maprow');
+  const start = performance.now();
+  const drawing = drawMap(box, mapValues(result.rows, column, hexColumn), (row) => {
+    featureRow(picked, names, row === null ? null : names.map((_, i) => cellText(result.rows[row][i])));
+  });
+  body.appendChild(controlRow('mapctl', [
+    button('Zoom in', () => drawing.zoomBy(2)), button('Zoom out', () => drawing.zoomBy(0.5)),
+    button('Fit', () => drawing.fit()), el('span', 'hint', 'Drag to pan, wheel to zoom, click a feature for its row.'),
+  ]));
+  const counts = el('div', 'hint mapcount', countLine(drawing));
+  counts.setAttribute('role', 'status');
+  body.appendChild(counts);
+  box.setAttribute('aria-label', 'Map of ' + names[column] + ': ' + countLine(drawing).split('  ')[0]);
+  const figure = el('figure', 'visual');
+  figure.appendChild(box);
+  body.append(figure, picked);
+  requestAnimationFrame(() => performance.measure('map draw', {start}));
+  return drawing.destroy;
 }
