@@ -91,6 +91,8 @@ async function main() {
       target: 'es2020',
       minify: true,
       charset: 'ascii',
+      // A library's style sheet is imported as text and added by its module.
+      loader: {'.css': 'text'},
       legalComments: 'eof',
       entryNames: '[name]-[hash]',
       outdir: outDir,
