@@ -121,8 +121,13 @@ function drawChart(container, rows, type, x, y, names) {
   }
   build();
   const stopTheme = onThemeChange(build);
+  // Only a change of width redraws: the observer also calls once at the start.
+  let width = plot.width;
   const resize = new ResizeObserver(() => {
-    if (plot && container.clientWidth) plot.setSize({width: Math.max(200, container.clientWidth), height: HEIGHT});
+    const now = Math.max(200, container.clientWidth);
+    if (!container.clientWidth || now === width) return;
+    width = now;
+    plot.setSize({width, height: HEIGHT});
   });
   resize.observe(container);
   return {

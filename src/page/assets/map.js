@@ -15,6 +15,7 @@ const HEIGHT = 440;
 const PADDING = 24;
 const POINT_RADIUS = 3.5;
 const AREA_OPACITY = 0.25;
+const BATCH = 200;  // features drawn as one canvas path
 const CLICK_TOLERANCE = 5;  // pixels around a point or a line that still pick it
 const GRID_LINES = 8;       // about this many graticule lines across the view
 const MAX_ZOOM = 1e6;
@@ -54,8 +55,7 @@ function drawMap(container, values, onSelect) {
   function projection() {
     const [tx, ty] = base.translate();
     return geoIdentity().reflectY(true).scale(base.scale() * transform.k)
-        .translate([tx * transform.k + transform.x, ty * transform.k + transform.y])
-        .clipExtent([[-10, -10], [width + 10, HEIGHT + 10]]);
+        .translate([tx * transform.k + transform.x, ty * transform.k + transform.y]);
   }
 
   function graticule(p, colors) {
@@ -94,10 +94,15 @@ function drawMap(container, values, onSelect) {
     context.lineWidth = 1.5;
     context.strokeStyle = colors.accent;
     context.fillStyle = colors.accent;
-    // One path per kind of shape: a few fills and strokes for all of them.
-    for (const rank of [0, 1, 2]) {
+    // Features are drawn in batches of one path each: one path for all
+    // would be fewer calls, but the canvas slows down as a path grows.
+    // (Features are sorted by kind, so a batch holds one kind.)
+    let next = 0;
+    while (next < features.length) {
+      const rank = features[next].rank;
+      const end = Math.min(features.length, next + BATCH);
       context.beginPath();
-      for (const f of features) if (f.rank === rank) path(f.geometry);
+      for (; next < end && features[next].rank === rank; next++) path(features[next].geometry);
       if (rank !== 1) {
         context.globalAlpha = rank === 0 ? AREA_OPACITY : 1;
         context.fill('evenodd');

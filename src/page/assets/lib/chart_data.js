@@ -166,17 +166,23 @@ export function chartSeries(rows, type, x, y) {
     groups.sort((a, b) => a.key - b.key);
     return {x: groups.map((g) => g.key), y: groups.map((g) => (y < 0 ? g.count : g.sum)), xAxis, yAxis, labels: null, leftOut};
   }
-  const points = [];
+  let xs = [];
+  let ys = [];
+  let ascending = true;
   for (const row of rows) {
     const px = xAxis.position(row[x]);
     const py = yValue(row);
-    if (px !== null && py !== null) points.push([px, py]);
+    if (px === null || py === null) continue;
+    if (xs.length && px < xs[xs.length - 1]) ascending = false;
+    xs.push(px);
+    ys.push(py);
   }
-  points.sort((a, b) => a[0] - b[0]);
-  return {
-    x: points.map((p) => p[0]), y: points.map((p) => p[1]), xAxis, yAxis, labels: null,
-    leftOut: rows.length - points.length,
-  };
+  if (!ascending) {
+    const order = xs.map((_, i) => i).sort((a, b) => xs[a] - xs[b]);
+    xs = order.map((i) => xs[i]);
+    ys = order.map((i) => ys[i]);
+  }
+  return {x: xs, y: ys, xAxis, yAxis, labels: null, leftOut: rows.length - xs.length};
 }
 
 function range(values) {
