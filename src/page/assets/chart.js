@@ -59,6 +59,23 @@ function axisValues(axis, labels) {
   return undefined;
 }
 
+// Points as small squares: the canvas fills tens of thousands of squares in
+// a fraction of the time it takes for as many circles.
+function squarePoints(u, seriesIdx, first, last) {
+  const size = POINT_SIZE * (window.devicePixelRatio || 1);
+  const xs = u.data[0];
+  const ys = u.data[seriesIdx];
+  const fill = new Path2D();
+  for (let i = first; i <= last; i++) {
+    if (ys[i] === null || ys[i] === undefined) continue;
+    fill.rect(u.valToPos(xs[i], 'x', true) - size / 2, u.valToPos(ys[i], 'y', true) - size / 2, size, size);
+  }
+  const {left, top, width, height} = u.bbox;
+  const clip = new Path2D();
+  clip.rect(left - size, top - size, width + 2 * size, height + 2 * size);
+  return {stroke: null, fill, clip};
+}
+
 function seriesStyle(type, colors) {
   const style = {label: '', stroke: colors.accent, width: 2, points: {show: false}};
   if (type === 'bar') {
@@ -69,7 +86,8 @@ function seriesStyle(type, colors) {
     style.fill = colors.accent;
   } else if (type === 'scatter') {
     style.paths = () => null;
-    style.points = {show: true, size: POINT_SIZE, width: 0, fill: colors.accent, stroke: colors.accent};
+    style.points = {show: true, size: POINT_SIZE, width: 0, fill: colors.accent, stroke: colors.accent,
+      paths: squarePoints};
   }
   return style;
 }
