@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "actions.h"
+#include "budget.h"
 #include "fuzz_support.h"
 
 extern "C" std::size_t LLVMFuzzerMutate(uint8_t *data, std::size_t size, std::size_t max_size);
@@ -167,9 +168,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   if (!img.wal.empty())
     write_bytes(p.wal, reinterpret_cast<const uint8_t *>(img.wal.data()), img.wal.size());
 
+  budget_begin(plat_ticks_ms());
   action_schema(p.db.c_str());
   check_response("schema");
   for (const char *sql : QUERIES) {
+    budget_begin(plat_ticks_ms());
     action_query(p.db.c_str(), sql);
     check_response(sql);
   }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "platform/platform.h"
 #include "serve.h"
 
 namespace {
@@ -93,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   const std::string query = take_text(&rest);
   setenv("QUERY_STRING", query.c_str(), 1);
   set_up_body(static_cast<body_source>(data[0] % 4), rest);
-  serve_request();
+  serve_request(plat_ticks_ms());
   const std::string out = take_stdout();
   if (!is_one_response(out)) fail("not one complete response", query + "\n---\n" + out);
   return 0;

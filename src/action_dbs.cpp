@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "actions.h"
+#include "budget.h"
 #include "db_guard.h"
 #include "json_out.h"
 #include "platform/platform.h"
@@ -43,6 +44,7 @@ struct root_walk {
   bool plain;
   std::size_t real_root_len;  // length of the root's real location
   const char *real_root;      // the root's real location; null when it has none
+  const budget_state *time;   // the request's budget: the walk stops when it is spent
   // The directories being listed, level by level: a link back to one of
   // them would walk it again.
   const char *open_dirs[MAX_DEPTH + 1];
@@ -289,9 +291,10 @@ static void examine_entry(const char *dir, std::size_t dir_len, const plat_dir_e
 
 /// Walks `dir` at level `depth` and, through recursion, the directories
 /// below it, adding the databases found to the walk's list. `via_link` is
-/// set when the path to `dir` crossed a link. Stops at MAX_DBS databases
-/// and when the root's count of entries passes its budget; the entry at
-/// which a listing stops is counted, not examined.
+/// set when the path to `dir` crossed a link. Stops at MAX_DBS databases,
+/// when the root's count of entries passes its budget and when the
+/// request's time is spent; the entry at which a listing stops is counted,
+/// not examined.
 static void walk_dbs(const char *dir, int depth, bool via_link, root_walk *walk) {
   if (depth > MAX_DEPTH || *walk->count >= MAX_DBS || walk->scanned > walk->budget) return;
   plat_dir *listing = plat_dir_open(dir);
@@ -302,7 +305,7 @@ static void walk_dbs(const char *dir, int depth, bool via_link, root_walk *walk)
   while (plat_dir_next(listing, &entry)) {
     if (passed_over(entry.name)) continue;
     ++walk->scanned;
-    if (walk->scanned > walk->budget || *walk->count >= MAX_DBS) {
+    if (walk->scanned > walk->budget || *walk->count >= MAX_DBS || budget_expired(*walk->time)) {
       walk->cut = true;
       break;
     }
@@ -349,43 +352,88 @@ static void write_dbs(const db_entry *list, int count) {
   out_byte(']');
 }
 
-void action_dbs() {
+// One discovery. It lives in action_dbs's frame, so that the document can
+// still be written when the watchdog abandons the walk.
+struct discovery {
   root_entry roots[MAX_ROOTS];
-  const int root_count = collect_roots(roots);
-  static db_entry list[MAX_DBS];  // 800 KB: kept off the stack
-  int count = 0;
-  root_stats stats[MAX_ROOTS] = {};
-  int total_scanned = 0;
-  const int budget = scan_budget();
+  int root_count;
+  db_entry list[MAX_DBS];
+  int count;
+  root_stats stats[MAX_ROOTS];
+  int total_scanned;
+  budget_state budget;
+  int current;       // the root being walked
+  int count_before;  // `count` when its walk began
+  root_walk walk;    // its walk
+  char real_root[PATH_CAP];
+};
 
-  for (int i = 0; i < root_count; ++i) {
-    if (!roots[i].exists) continue;
-    if (count >= MAX_DBS) {
+static void record_walk(discovery *d) {
+  d->stats[d->current] = root_stats{d->count - d->count_before, d->walk.scanned, d->walk.cut};
+  d->total_scanned += d->walk.scanned;
+}
+
+// The part of discovery that the watchdog may abandon: the walks, which
+// only read the file system.
+static void walk_roots(void *arg) {
+  discovery *d = static_cast<discovery *>(arg);
+  const int budget = scan_budget();
+  for (int i = 0; i < d->root_count; ++i) {
+    if (!d->roots[i].exists) continue;
+    if (d->count >= MAX_DBS || budget_expired(d->budget)) {
       // A root that was never looked at may hold more: say so.
-      stats[i].truncated = true;
+      d->stats[i].truncated = true;
       continue;
     }
-    char real_root[PATH_CAP];
-    root_walk walk{roots[i].label, list, &count, 0, budget, false, false, 0, nullptr, {}};
-    walk.plain = root_lists_as_walked(roots, i, &walk.real_root_len);
-    if (plat_realpath(real_root, roots[i].path, PATH_CAP) != nullptr) walk.real_root = real_root;
-    const int count_before = count;
-    walk_dbs(roots[i].path, 0, false, &walk);
-    stats[i] = root_stats{count - count_before, walk.scanned, walk.cut};
-    total_scanned += walk.scanned;
+    d->walk = root_walk{d->roots[i].label, d->list, &d->count, 0, budget, false, false, 0,
+                        nullptr, &d->budget, {}};
+    d->walk.plain = root_lists_as_walked(d->roots, i, &d->walk.real_root_len);
+    if (plat_realpath(d->real_root, d->roots[i].path, PATH_CAP) != nullptr) {
+      d->walk.real_root = d->real_root;
+    }
+    d->current = i;
+    d->count_before = d->count;
+    // A listing or a link that the file system is slow to answer is cut
+    // like a call into SQLite.
+    plat_cut_begin();
+    walk_dbs(d->roots[i].path, 0, false, &d->walk);
+    plat_cut_end();
+    record_walk(d);
   }
+}
 
+static void write_document(const discovery &d) {
   json_header();
   out_lit("{\"ok\":true,\"action\":\"dbs\",\"plugin\":\"plugin_sqlite\"");
-  write_roots(roots, stats, root_count);
+  write_roots(d.roots, d.stats, d.root_count);
   out_lit(",\"count\":");
-  json_int(count);
+  json_int(d.count);
   out_lit(",\"scanned_entries\":");
-  json_int(total_scanned);
+  json_int(d.total_scanned);
   out_lit(",\"max_depth\":");
   json_int(MAX_DEPTH);
   out_lit(",\"max_scan_entries\":");
-  json_int(budget);
-  write_dbs(list, count);
+  json_int(scan_budget());
+  write_dbs(d.list, d.count);
   out_lit(",\"readonly\":true}\n");
+}
+
+void action_dbs() {
+  static discovery d;  // 800 KB: kept off the stack
+  d.root_count = collect_roots(d.roots);
+  d.count = 0;
+  std::memset(d.stats, 0, sizeof d.stats);
+  d.total_scanned = 0;
+  budget_start(&d.budget);
+  if (plat_run_cuttable(walk_roots, &d)) {
+    write_document(d);
+    return;
+  }
+  // Abandoned inside a walk: what it found stands, and it and the roots
+  // after it are cut.
+  d.walk.cut = true;
+  record_walk(&d);
+  for (int i = d.current + 1; i < d.root_count; ++i) d.stats[i].truncated = d.roots[i].exists != 0;
+  write_document(d);
+  plat_exit_now(0);
 }

@@ -27,8 +27,8 @@ void refuse_open(int rc) {
   json_error("open_failed", message);
 }
 
-void refuse_open_after_hard_stop(const budget_state &budget) {
-  refuse_open(budget.lock_waited ? SQLITE_BUSY : SQLITE_INTERRUPT);
+void refuse_open_after_hard_stop() {
+  refuse_open(budget_lock_waited() ? SQLITE_BUSY : SQLITE_INTERRUPT);
 }
 
 sqlite3 *open_or_refuse(const char *path, budget_state *budget) {

@@ -32,4 +32,4 @@ void refuse_open(int rc);
 /// hard stop abandoned: "database is locked" when a writer's lock was being
 /// waited for (a slow machine can reach the hard stop inside that wait),
 /// else "interrupted".
-void refuse_open_after_hard_stop(const budget_state &budget);
+void refuse_open_after_hard_stop();

@@ -333,7 +333,7 @@ static void run_statement(void *arg) {
 // is left as it is, and the process ends without unwinding.
 [[noreturn]] static void finish_after_hard_stop(const query_run &run) {
   switch (run.phase) {
-    case query_phase::opening: refuse_open_after_hard_stop(run.budget); break;
+    case query_phase::opening: refuse_open_after_hard_stop(); break;
     case query_phase::compiling: json_error("sql_error", sqlite3_errstr(SQLITE_INTERRUPT)); break;
     case query_phase::streaming:
       write_closing_fields(run.end, true, plat_ticks_ms() - run.start_ms, true, run.n, run.types);
@@ -363,5 +363,4 @@ void action_query(const char *db, const char *sql) {
                 {}};
   budget_start(&run.budget);
   if (!plat_run_cuttable(run_statement, &run)) finish_after_hard_stop(run);
-  budget_stop();
 }

@@ -288,7 +288,7 @@ static void run_schema(void *arg) {
 // left as it is, and the process ends without unwinding.
 [[noreturn]] static void finish_after_hard_stop(const schema_run &run) {
   switch (run.stage) {
-    case schema_stage::opening: refuse_open_after_hard_stop(run.budget); break;
+    case schema_stage::opening: refuse_open_after_hard_stop(); break;
     case schema_stage::listing: out_lit("],\"error\":\"schema_query_failed\"}\n"); break;
     case schema_stage::before_rows: out_lit(",\"rows\":null,\"columns\":[],\"indexes\":[]}"); break;
     case schema_stage::in_columns: out_lit("],\"indexes\":[]}"); break;
@@ -308,5 +308,4 @@ void action_schema(const char *db) {
   schema_run run{path, budget_state{}, schema_stage::opening, 0, MAX_TABLES, 0, 0, false};
   budget_start(&run.budget);
   if (!plat_run_cuttable(run_schema, &run)) finish_after_hard_stop(run);
-  budget_stop();
 }

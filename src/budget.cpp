@@ -15,6 +15,7 @@ static bool g_watchdog_armed = false;
 static std::atomic<sqlite3 *> g_cut_db{nullptr};
 static std::atomic<long long> g_cut_at{0};
 static std::atomic<long long> g_deadline{0};
+static bool g_lock_waited = false;
 
 // Runs in the watchdog's context (a signal handler, or another thread on
 // Windows) from its first moment on, at every tick: atomic loads and
@@ -29,26 +30,34 @@ static void on_watchdog_tick() {
   if (db != nullptr && now >= g_cut_at.load()) sqlite3_interrupt(db);
 }
 
-static void arm(const budget_state &budget, long long first_at) {
-  g_watchdog_armed =
-      plat_watchdog_arm(first_at, budget.deadline + HARD_STOP_MS, on_watchdog_tick);
+// Arms the watchdog for the request's deadline, its first tick at
+// `first_at`.
+static void arm(long long first_at) {
+  const long long deadline = g_deadline.load();
+  g_watchdog_armed = plat_watchdog_arm(first_at, deadline + HARD_STOP_MS,
+                                       deadline + END_AFTER_MS, on_watchdog_tick);
 }
 
-void budget_start(budget_state *budget) {
-  budget->deadline = plat_ticks_ms() + BUDGET_MS;
-  budget->aborted = 0;
-  budget->lock_waited = 0;
+void budget_begin(long long start_ms) {
+  g_deadline.store(start_ms + BUDGET_MS);
+  g_lock_waited = false;
   g_expired.store(0);
   g_cut_db.store(nullptr);
-  g_deadline.store(budget->deadline);
-  arm(*budget, budget->deadline);
+  arm(g_deadline.load());
+}
+
+long long budget_deadline() { return g_deadline.load(); }
+
+void budget_start(budget_state *budget) {
+  budget->deadline = g_deadline.load();
+  budget->aborted = 0;
 }
 
 void budget_cut_at(const budget_state &budget, sqlite3 *db, long long at_ms) {
   if (!g_watchdog_armed || at_ms >= budget.deadline) return;
   g_cut_at.store(at_ms);
   g_cut_db.store(db);
-  arm(budget, at_ms);
+  arm(at_ms);
 }
 
 bool budget_cut_clear(const budget_state &budget, sqlite3 *db) {
@@ -56,7 +65,7 @@ bool budget_cut_clear(const budget_state &budget, sqlite3 *db) {
   g_cut_db.store(nullptr);
   // Back to the first tick at the deadline; a tick that comes before it
   // finds nothing to cut.
-  arm(budget, budget.deadline);
+  arm(budget.deadline);
   return sqlite3_is_interrupted(db) != 0;
 }
 
@@ -67,7 +76,6 @@ bool budget_expired(const budget_state &budget) {
   return plat_ticks_ms() > budget.deadline;
 }
 
-void budget_stop() {
-  plat_watchdog_disarm();
-  g_watchdog_armed = false;
-}
+void budget_note_lock_wait() { g_lock_waited = true; }
+
+bool budget_lock_waited() { return g_lock_waited; }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "budget.h"
 #include "page_cache.h"
 #include "platform/platform.h"
 #include "request.h"
@@ -403,7 +404,7 @@ int progress_cb(void *state) {
 // transactions.
 static int wait_within_budget(void *state, int) {
   budget_state *budget = static_cast<budget_state *>(state);
-  budget->lock_waited = 1;
+  budget_note_lock_wait();
   if (plat_ticks_ms() >= budget->deadline) return 0;
   sqlite3_sleep(1);
   return 1;

@@ -72,7 +72,6 @@ int authorizer_cb(void *user_data, int action, const char *first, const char *se
 struct budget_state {
   long long deadline;  // monotonic ms after which statements are interrupted
   int aborted;         // set to 1 by progress_cb when it interrupts
-  int lock_waited;     // set to 1 once a writer's lock has been waited for
 };
 
 /// Returns 1 (interrupt) once the clock is strictly past the deadline and

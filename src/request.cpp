@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "budget.h"
 #include "json_out.h"
 #include "platform/platform.h"
 
@@ -38,7 +39,9 @@ static int hex_value(unsigned char c) {
 }
 
 // Decodes "%hh" and "+" in place; a "%" without two hex digits stays.
-static void url_decode(char *buf) {
+// Returns the length of the decoded text, which is longer than its string
+// when it holds a NUL byte ("%00").
+static std::size_t url_decode(char *buf) {
   char *out = buf;
   for (const char *in = buf; *in;) {
     const int hi = in[0] == '%' ? hex_value(static_cast<unsigned char>(in[1])) : -1;
@@ -52,6 +55,7 @@ static void url_decode(char *buf) {
     }
   }
   *out = '\0';
+  return static_cast<std::size_t>(out - buf);
 }
 
 // The segment starting at `seg` matches when it begins with `key` and "=".
@@ -60,11 +64,13 @@ static const char *value_if_key(const char *seg, const char *key, std::size_t ke
   return seg + key_len + 1;
 }
 
-// get_query_val, also telling through `cut` whether the raw value was
-// longer than cap - 1 bytes.
-static int lookup_value(const char *text, const char *key, char *buf, std::size_t cap, bool *cut) {
+// get_query_val, also telling through `state` whether the value is whole:
+// STATEMENT_CUT when the raw value was longer than cap - 1 bytes,
+// STATEMENT_NUL when it decodes to text with a NUL byte.
+static int lookup_value(const char *text, const char *key, char *buf, std::size_t cap,
+                        statement_state *state) {
   buf[0] = '\0';
-  *cut = false;
+  *state = STATEMENT_WHOLE;
   if (text == nullptr || text[0] == '\0') return 0;
   const std::size_t key_len = std::strlen(key);
   const char *seg = text;
@@ -74,8 +80,8 @@ static int lookup_value(const char *text, const char *key, char *buf, std::size_
       while (n + 1 < cap && value[n] != '\0' && value[n] != '&') ++n;
       std::memcpy(buf, value, n);
       buf[n] = '\0';
-      *cut = value[n] != '\0' && value[n] != '&';
-      url_decode(buf);
+      if (value[n] != '\0' && value[n] != '&') *state = STATEMENT_CUT;
+      if (url_decode(buf) != std::strlen(buf)) *state = STATEMENT_NUL;
       return 1;
     }
     const char *amp = std::strchr(seg, '&');
@@ -85,8 +91,8 @@ static int lookup_value(const char *text, const char *key, char *buf, std::size_
 }
 
 int get_query_val(const char *text, const char *key, char *buf, std::size_t cap) {
-  bool cut = false;
-  return lookup_value(text, key, buf, cap, &cut);
+  statement_state state = STATEMENT_WHOLE;
+  return lookup_value(text, key, buf, cap, &state);
 }
 
 bool wants_json(const request_fields &fields) { return ci_prefix(fields.format, "json") != 0; }
@@ -95,19 +101,27 @@ static bool has_embed_flag(const char *query) {
   return std::strstr(query, "embed=1") != nullptr || std::strstr(query, "embed=true") != nullptr;
 }
 
-// Reads the body file into `body` (BODY_CAP bytes, NUL-terminated).
-// Returns false when the file cannot be opened.
-static bool read_body_file(const char *path, char *body, statement_state *state) {
-  std::FILE *file = plat_fopen_read(path);
-  if (file == nullptr) return false;
-  // One byte more than is kept tells a body that did not fit.
-  std::size_t n = std::fread(body, 1, BODY_CAP, file);
-  std::fclose(file);
+// Keeps the `n` bytes read into `body` (BODY_CAP bytes): one byte more
+// than is kept tells a body that did not fit, and a NUL byte a body whose
+// text would end before it.
+static void keep_body(char *body, std::size_t n, statement_state *state) {
   if (n == BODY_CAP) {
     *state = BODY_CUT;
     n = BODY_CAP - 1;
   }
+  if (std::memchr(body, '\0', n) != nullptr) *state = STATEMENT_NUL;
   body[n] = '\0';
+}
+
+// Reads the body file the host names into `body`. Returns false when there
+// is none to read: the file is opened as the guarded open does (no link
+// followed, no FIFO or device waited on, a regular file with one name or
+// nothing), so that a name that leads anywhere else reads as no body, the
+// same whether or not something exists there.
+static bool read_body_file(const char *path, char *body, statement_state *state) {
+  const long n = plat_read_head(path, body, BODY_CAP);
+  if (n < 0) return false;
+  keep_body(body, static_cast<std::size_t>(n), state);
   return true;
 }
 
@@ -124,8 +138,9 @@ static std::size_t announced_length(const char *text) {
   return value;
 }
 
-// Reads the body a standard CGI server hands over on standard input.
-// Returns false when no body was announced, and then reads nothing.
+// Reads the body a standard CGI server hands over on standard input, until
+// the request's deadline at most. Returns false when no body was
+// announced, and then reads nothing.
 static bool read_body_stdin(char *body, statement_state *state) {
   const std::size_t announced = announced_length(plat_getenv("CONTENT_LENGTH"));
   if (announced == 0) return false;
@@ -135,16 +150,20 @@ static bool read_body_stdin(char *body, statement_state *state) {
     body[0] = '\0';
     return true;
   }
-  const std::size_t n = plat_read_stdin(body, announced, BODY_WAIT_MS);
+  const std::size_t n = plat_read_stdin(body, announced, budget_deadline());
+  keep_body(body, n, state);
   if (n < announced) *state = BODY_SHORT;
-  body[n] = '\0';
   return true;
 }
 
-// Fills `body` from HTTP_BODY_FILE, which has priority, or from standard
-// input. Returns false when the request has no body to read.
+// Fills `body` from the body file or from standard input. Returns false
+// when the request has no body to read. A CGI server (it sets
+// GATEWAY_INTERFACE) turns every request header into a variable, so behind
+// one HTTP_BODY_FILE may come from the client's "Body-File" header: it is
+// then never looked at, and the body is standard input.
 static bool read_body(char *body, statement_state *state) {
-  if (const char *path = plat_getenv("HTTP_BODY_FILE")) {
+  const char *path = plat_getenv("HTTP_BODY_FILE");
+  if (path != nullptr && plat_getenv("GATEWAY_INTERFACE") == nullptr) {
     return path[0] != '\0' && read_body_file(path, body, state);
   }
   return read_body_stdin(body, state);
@@ -155,13 +174,13 @@ static bool read_body(char *body, statement_state *state) {
 static void read_body_sql(char *sql, statement_state *state) {
   char body[BODY_CAP];
   if (!read_body(body, state)) return;
-  bool cut = false;
-  lookup_value(body, "sql", sql, SQL_CAP, &cut);
-  if (sql[0] == '\0') {
+  statement_state field = STATEMENT_WHOLE;
+  lookup_value(body, "sql", sql, SQL_CAP, &field);
+  if (sql[0] == '\0' && field != STATEMENT_NUL) {
     copy_str(sql, SQL_CAP, body);
-    cut = std::strlen(body) >= SQL_CAP;
+    field = std::strlen(body) >= SQL_CAP ? STATEMENT_CUT : STATEMENT_WHOLE;
   }
-  if (cut && *state == STATEMENT_WHOLE) *state = STATEMENT_CUT;
+  if (*state == STATEMENT_WHOLE) *state = field;
 }
 
 void read_request_fields(request_fields *out) {
@@ -171,14 +190,15 @@ void read_request_fields(request_fields *out) {
   if (const char *query = plat_getenv("QUERY_STRING")) {
     get_query_val(query, "action", out->action, ACTION_CAP);
     get_query_val(query, "db", out->db, DB_CAP);
-    bool cut = false;
-    lookup_value(query, "sql", out->sql, SQL_CAP, &cut);
-    if (cut) out->sql_state = STATEMENT_CUT;
+    lookup_value(query, "sql", out->sql, SQL_CAP, &out->sql_state);
     get_query_val(query, "format", out->format, FORMAT_CAP);
     get_query_val(query, "name", out->name, ASSET_NAME_CAP);
     out->embed = has_embed_flag(query);
   }
-  if (out->sql[0] == '\0') read_body_sql(out->sql, &out->sql_state);
+  // A statement that starts with "%00" is empty as a string, yet was sent.
+  if (out->sql[0] == '\0' && out->sql_state == STATEMENT_WHOLE) {
+    read_body_sql(out->sql, &out->sql_state);
+  }
 }
 
 static_assert(SQL_CAP == 16384 && BODY_CAP == 17408, "the refusal texts below name these limits");
@@ -188,6 +208,7 @@ const char *incomplete_statement_detail(statement_state state) {
     case STATEMENT_CUT: return "statement longer than 16383 bytes";
     case BODY_CUT: return "request body longer than 17407 bytes";
     case BODY_SHORT: return "request body shorter than its announced length";
+    case STATEMENT_NUL: return "statement contains a NUL byte";
     default: return nullptr;
   }
 }

@@ -11,7 +11,6 @@ constexpr std::size_t FORMAT_CAP = 16;
 constexpr std::size_t ASSET_NAME_CAP = 128;
 
 constexpr std::size_t BODY_CAP = 17408;  // at most 17407 bytes of request body
-constexpr int BODY_WAIT_MS = 2000;       // longest wait for a body on standard input
 
 /// Whether `sql` holds the whole statement the client sent. A statement
 /// that lost its end may still parse, and would then run as a different
@@ -21,6 +20,7 @@ enum statement_state {
   STATEMENT_CUT,        // the "sql" value was longer than its buffer
   BODY_CUT,             // the request body was longer than its buffer
   BODY_SHORT,           // the body ended before the length announced for it
+  STATEMENT_NUL,        // the statement holds a NUL byte, where its text would end
 };
 
 struct request_fields {
@@ -49,10 +49,12 @@ void copy_str(char *dst, std::size_t cap, const char *src);
 
 /// Fills `out` from QUERY_STRING and, when that gives no statement, from
 /// the request body: the file named by HTTP_BODY_FILE when that variable is
-/// present, else standard input when CONTENT_LENGTH is a decimal number
-/// above zero (at most that many bytes and at most BODY_CAP - 1, waiting at
-/// most BODY_WAIT_MS in all). Never fails: what is missing is empty, what
-/// is too long is cut, and `sql_state` tells whether the statement was cut.
+/// present and GATEWAY_INTERFACE is not (a regular file reached without a
+/// link, else no body), else standard input when CONTENT_LENGTH is a
+/// decimal number above zero (at most that many bytes and at most
+/// BODY_CAP - 1, waiting until the request's deadline at most; see
+/// budget_begin). Never fails: what is missing is empty, what is too long
+/// is cut, and `sql_state` tells whether the statement is whole.
 void read_request_fields(request_fields *out);
 
 /// The detail of the "sql_error" refusal of a statement that is not whole,

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "actions.h"
+#include "budget.h"
 #include "json_out.h"
 #include "page/page.h"
 #include "request.h"
@@ -44,7 +45,8 @@ static void dispatch(const request_fields &fields) {
   json_error("unknown_action", "supported actions: dbs, schema, query, info");
 }
 
-void serve_request() {
+void serve_request(long long start_ms) {
+  budget_begin(start_ms);
   check_node_password();
   static request_fields fields;  // 17 KB: kept off the stack
   read_request_fields(&fields);

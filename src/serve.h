@@ -5,4 +5,6 @@
 /// Serves the request that the environment (and the body, when there is
 /// one) describes: writes one complete response to standard output. A
 /// request the gate refuses ends the process with status 0 instead.
-void serve_request();
+/// `start_ms` is the plat_ticks_ms value read when the process started:
+/// the request's budget counts from it (see budget_begin).
+void serve_request(long long start_ms);

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -158,6 +159,38 @@ TEST_F(HardStop, SchemaListsEveryTableOfASlowMachine) {
 }
 #endif
 
+// The budget counts from the start of the process: a body that takes most
+// of it to arrive leaves the statement only the rest.
+TEST_F(HardStop, ABodyThatArrivesLateLeavesTheStatementOnlyTheRestOfTheBudget) {
+  const std::string body = "sql=" + uri_component("SELECT " + STUCK_CALL);
+  const run_result r = run_plugin(
+      {"SQLITE_ALLOWED_ROOT=" + root.at(""), "QUERY_STRING=action=query&db=" + uri_component(db),
+       "CONTENT_LENGTH=" + std::to_string(body.size())},
+      {}, run_limits{ANSWER_BOUND_MS * 4, 0}, stdin_feed{stdin_feed::BYTES_LATE, body, 1700});
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.err, "");
+  EXPECT_LT(r.elapsed_ms, ANSWER_BOUND_MS + wine_allowance_ms());
+  EXPECT_NE(r.out.find(",\"aborted\":true,\"types\":[]}\n"), std::string::npos) << r.out;
+}
+
+// Discovery under the same budget: every name in the root leads through a
+// chain of links, each of which is resolved to see where it leads.
+TEST_F(HardStop, DiscoveryStopsAtTheBudgetAndSaysTheRootWasCut) {
+  if (under_wine()) GTEST_SKIP() << "Wine makes no symbolic link; a real Windows machine runs this";
+  make_dirs(root.at("target"));
+  std::string next = root.at("target");
+  for (int i = 0; i < 38; ++i) {
+    const std::string link = root.at("c" + std::to_string(i));
+    ASSERT_TRUE(make_symlink(next, link));
+    next = link;
+  }
+  for (int i = 0; i < 60000; ++i) ASSERT_TRUE(make_symlink(next, root.at("n" + std::to_string(i))));
+  const run_result r = run_bounded("action=dbs");
+  EXPECT_NE(r.out.find("\"truncated\":true}]"), std::string::npos) << r.out.substr(0, 400);
+  const std::string end = ",\"readonly\":true}\n";
+  EXPECT_TRUE(r.out.size() > end.size() && r.out.compare(r.out.size() - end.size(), end.size(), end) == 0);
+}
+
 // A writer in this process that keeps the database locked, or commits in a
 // tight loop, in rollback mode.
 class writer {
@@ -204,6 +237,42 @@ TEST_F(HardStop, LockHeldPastTheBudgetIsCalledLocked) {
     EXPECT_EQ(r.out, LOCKED) << query;
     EXPECT_GE(r.elapsed_ms, BUDGET_MS - 100) << "the lock was waited for: " << query;
   }
+}
+
+// A host that stops reading the response: the process ends by the budget
+// and a margin and lets go of its read lock, which a writer is waiting for.
+TEST_F(HardStop, AHostThatStopsReadingCannotKeepTheLock) {
+  const std::string big = root.make(
+      "big.db",
+      "CREATE TABLE t(x); WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM c LIMIT "
+      "500) INSERT INTO t SELECT printf('%.*c', 2000, 'x') FROM c;");
+  std::atomic<long long> locked_at{-1};
+  const long long start = plat_ticks_ms();
+  std::thread waiting_writer([&] {
+    writer w(big);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // Waits for the reader's lock, a millisecond at a time.
+    for (long long until = start + 20000; plat_ticks_ms() < until;) {
+      if (w.exec("BEGIN EXCLUSIVE") == SQLITE_OK) {
+        locked_at.store(plat_ticks_ms() - start);
+        w.exec("ROLLBACK");
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  run_limits limits{20000, 0};
+  limits.never_read_out = true;
+  const run_result r = run_plugin({"SQLITE_ALLOWED_ROOT=" + root.at(""),
+                                   "QUERY_STRING=action=query&db=" + uri_component(big) +
+                                       "&sql=SELECT%20x%20FROM%20t"},
+                                  {}, limits);
+  waiting_writer.join();
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_LT(r.elapsed_ms, ANSWER_BOUND_MS + wine_allowance_ms());
+  EXPECT_GE(locked_at.load(), 0) << "the writer never got the lock";
+  EXPECT_LT(locked_at.load(), ANSWER_BOUND_MS + wine_allowance_ms() + 500);
 }
 
 TEST_F(HardStop, ReadsBesideACommittingWriterAreNeverCalledForeign) {

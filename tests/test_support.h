@@ -27,6 +27,9 @@ struct run_limits {
   // `running_ms` of every `cycle_ms`: a machine that many times slower.
   int running_ms = 0;
   int cycle_ms = 0;
+  // A host that stops reading: standard output is a pipe that nobody reads
+  // while the process runs; `out` is empty.
+  bool never_read_out = false;
 };
 
 /// What the plug-in finds on its standard input.
@@ -35,11 +38,13 @@ struct stdin_feed {
     DEV_NULL,         // /dev/null: ends at once
     BYTES,            // a pipe that carries `bytes`, then ends
     BYTES_HELD_OPEN,  // a pipe that carries `bytes` and stays open until the run ends
+    BYTES_LATE,       // a pipe that stays empty for `late_ms`, then carries `bytes` and ends
     CLOSED,           // no standard input at all
     TERMINAL,         // a terminal nobody types into
   };
   kind_t kind = DEV_NULL;
   std::string bytes;  // at most 64 KiB, so that the pipe takes it at once
+  int late_ms = 0;    // BYTES_LATE: how long the pipe stays empty
 };
 
 /// Runs the plug-in with exactly `env` as its environment ("NAME=value"

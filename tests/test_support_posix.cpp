@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -14,8 +16,6 @@
 #include <ctime>
 #include <fstream>
 #include <sstream>
-#include <atomic>
-#include <chrono>
 #include <stdexcept>
 #include <thread>
 
@@ -33,7 +33,7 @@ static long long now_ms() {
 static bool drain(int out_fd, int err_fd, output_sink &out, std::string &err,
                   long long deadline_ms) {
   pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-  int open_count = 2;
+  int open_count = (out_fd >= 0 ? 1 : 0) + (err_fd >= 0 ? 1 : 0);
   static char buf[1 << 20];
   while (open_count > 0) {
     int wait_ms = -1;
@@ -83,11 +83,13 @@ static stdin_source open_stdin_source(const stdin_feed &input) {
     case stdin_feed::DEV_NULL: src.child_fd = open("/dev/null", O_RDONLY); break;
     case stdin_feed::CLOSED: break;
     case stdin_feed::BYTES:
-    case stdin_feed::BYTES_HELD_OPEN: {
+    case stdin_feed::BYTES_HELD_OPEN:
+    case stdin_feed::BYTES_LATE: {
       int fds[2];
       if (pipe(fds) != 0) throw std::runtime_error("pipe");
-      if (write(fds[1], input.bytes.data(), input.bytes.size()) !=
-          static_cast<ssize_t>(input.bytes.size()))
+      if (input.kind != stdin_feed::BYTES_LATE &&
+          write(fds[1], input.bytes.data(), input.bytes.size()) !=
+              static_cast<ssize_t>(input.bytes.size()))
         throw std::runtime_error("stdin bytes do not fit the pipe");
       src.child_fd = fds[0];
       src.parent_fd = fds[1];
@@ -150,6 +152,14 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
   close(out_pipe[1]);
   close(err_pipe[1]);
   if (source.child_fd >= 0) close(source.child_fd);
+  std::thread late_writer;
+  if (input.kind == stdin_feed::BYTES_LATE) {
+    late_writer = std::thread([&input, fd = source.parent_fd] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(input.late_ms));
+      if (write(fd, input.bytes.data(), input.bytes.size()) < 0) std::perror("late stdin");
+      close(fd);
+    });
+  }
   run_result result;
   output_sink out{limits.keep_ends};
   const long long deadline = limits.timeout_ms > 0 ? start + limits.timeout_ms : 0;
@@ -166,7 +176,7 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
       }
     });
   }
-  const bool drained = drain(out_pipe[0], err_pipe[0], out, result.err, deadline);
+  const bool drained = drain(limits.never_read_out ? -1 : out_pipe[0], err_pipe[0], out, result.err, deadline);
   ended.store(true);
   if (throttle.joinable()) throttle.join();
   if (!drained) {
@@ -175,7 +185,12 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
   }
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
-  if (source.parent_fd >= 0) close(source.parent_fd);
+  if (limits.never_read_out) close(out_pipe[0]);
+  if (late_writer.joinable()) {
+    late_writer.join();
+  } else if (source.parent_fd >= 0) {
+    close(source.parent_fd);
+  }
   result.elapsed_ms = now_ms() - start;
   result.status = WIFEXITED(wstatus) && !result.timed_out ? WEXITSTATUS(wstatus) : -1;
   result.out = out.kept();

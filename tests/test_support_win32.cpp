@@ -100,12 +100,13 @@ stdin_source open_stdin_source(const stdin_feed &input) {
       break;
     case stdin_feed::CLOSED: break;
     case stdin_feed::BYTES:
-    case stdin_feed::BYTES_HELD_OPEN: {
+    case stdin_feed::BYTES_HELD_OPEN:
+    case stdin_feed::BYTES_LATE: {
       HANDLE read_end = nullptr, write_end = nullptr;
       if (!CreatePipe(&read_end, &write_end, &sa, 1 << 16)) throw std::runtime_error("CreatePipe");
       SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
       DWORD written = 0;
-      if (!input.bytes.empty() &&
+      if (input.kind != stdin_feed::BYTES_LATE && !input.bytes.empty() &&
           (!WriteFile(write_end, input.bytes.data(), static_cast<DWORD>(input.bytes.size()),
                       &written, nullptr) ||
            written != input.bytes.size()))
@@ -178,9 +179,20 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
     CloseHandle(err.read);
     throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
   }
+  std::thread late_writer;
+  if (input.kind == stdin_feed::BYTES_LATE) {
+    late_writer = std::thread([&input, pipe = source.parent] {
+      Sleep(static_cast<DWORD>(input.late_ms));
+      DWORD written = 0;
+      WriteFile(pipe, input.bytes.data(), static_cast<DWORD>(input.bytes.size()), &written,
+                nullptr);
+      CloseHandle(pipe);
+    });
+  }
   run_result result;
   output_sink sink{limits.keep_ends};
-  std::thread out_reader(drain_out, out.read, &sink);
+  std::thread out_reader;
+  if (!limits.never_read_out) out_reader = std::thread(drain_out, out.read, &sink);
   std::thread err_reader(drain_err, err.read, &result.err);
   const DWORD wait = limits.timeout_ms > 0 ? static_cast<DWORD>(limits.timeout_ms) : INFINITE;
   if (WaitForSingleObject(pi.hProcess, wait) == WAIT_TIMEOUT) {
@@ -190,7 +202,7 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
     result.timed_out = true;
   }
   result.elapsed_ms = static_cast<long long>(GetTickCount64() - start);
-  out_reader.join();
+  if (out_reader.joinable()) out_reader.join();
   err_reader.join();
   CloseHandle(out.read);
   CloseHandle(err.read);
@@ -199,7 +211,11 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
       GetExitCodeProcess(pi.hProcess, &code) && !result.timed_out ? static_cast<int>(code) : -1;
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
-  if (source.parent != nullptr) CloseHandle(source.parent);
+  if (late_writer.joinable()) {
+    late_writer.join();
+  } else if (source.parent != nullptr) {
+    CloseHandle(source.parent);
+  }
   result.out = sink.kept();
   result.out_bytes = sink.bytes;
   return result;

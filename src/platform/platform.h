@@ -28,10 +28,6 @@ const char *plat_name();
 /// then into the same place.
 const char *plat_getenv(const char *name);
 
-/// Opens the existing file `path` for reading bytes, as std::fopen with
-/// mode "rb" does. Returns null when it cannot be opened.
-std::FILE *plat_fopen_read(const char *path);
-
 /// The separator that plat_fullpath writes and that joins a directory and
 /// a name: "/" on POSIX, "\" on Windows.
 char plat_separator();
@@ -128,10 +124,10 @@ bool plat_dir_next(plat_dir *dir, plat_dir_entry *out);
 void plat_dir_close(plat_dir *dir);
 
 /// Reads standard input into `buf` until `want` bytes have arrived, the
-/// input ends or fails, or `wait_ms` milliseconds have passed in all; never
-/// blocks past that. A terminal is not read at all. Returns the number of
-/// bytes read (no terminator is added).
-std::size_t plat_read_stdin(char *buf, std::size_t want, int wait_ms);
+/// input ends or fails, or the clock (plat_ticks_ms) reaches `deadline_ms`;
+/// never blocks past that. A terminal is not read at all. Returns the
+/// number of bytes read (no terminator is added).
+std::size_t plat_read_stdin(char *buf, std::size_t want, long long deadline_ms);
 
 // ---------------------------------------------------------------------------
 // The watchdog: the hard wall-clock stop of one request.
@@ -151,10 +147,17 @@ using plat_alarm_fn = void (*)();
 /// Arms the watchdog. From `soft_at_ms` (a plat_ticks_ms value) on,
 /// `on_soft` is called about every PLAT_WATCHDOG_TICK_MS, asynchronously to
 /// the main line (from a signal handler here, from another thread on
-/// Windows): it may only store to lock-free atomics. From `hard_at_ms` on, a main line inside a
-/// marked stretch of plat_run_cuttable is abandoned. Returns false when no watchdog could be armed;
-/// the caller's own deadline checks then remain.
-bool plat_watchdog_arm(long long soft_at_ms, long long hard_at_ms, plat_alarm_fn on_soft);
+/// Windows): it may only store to lock-free atomics. From `hard_at_ms` on, a
+/// main line inside a marked stretch of plat_run_cuttable is abandoned. From
+/// `end_at_ms` on, a main line that is waiting to hand standard output over
+/// (plat_out, plat_out_flush, plat_exit_now) ends the process at once with
+/// status 0: nobody is reading the response, and the process must not keep
+/// what it holds (a lock on a database) for as long as the host waits. An
+/// abandonment leaves the watchdog armed for that last rule. Returns false
+/// when no watchdog could be armed; the caller's own deadline checks then
+/// remain.
+bool plat_watchdog_arm(long long soft_at_ms, long long hard_at_ms, long long end_at_ms,
+                       plat_alarm_fn on_soft);
 
 /// Stops the watchdog: after it returns `on_soft` is not called again and
 /// nothing is abandoned. Harmless when it is not armed.
@@ -165,7 +168,7 @@ constexpr int PLAT_WATCHDOG_TICK_MS = 20;
 
 /// Runs `body(arg)` on the calling thread's behalf. Returns true when it
 /// returned, false when the watchdog abandoned it at the hard deadline while
-/// it was inside a marked stretch; the watchdog is then disarmed. Not nested.
+/// it was inside a marked stretch. Not nested.
 bool plat_run_cuttable(void (*body)(void *), void *arg);
 
 /// Marks the start of a stretch of plat_run_cuttable's body that may be
@@ -194,3 +197,6 @@ void plat_out(const char *bytes, std::size_t n);
 
 /// Appends the byte `c` to standard output, as plat_out does.
 void plat_out_byte(char c);
+
+/// Hands everything appended to standard output over to the host.
+void plat_out_flush();

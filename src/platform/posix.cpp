@@ -25,6 +25,32 @@ void plat_start() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+// Set while the main line waits for the host to take standard output (the
+// C library's write of a full buffer), so that the watchdog can tell a
+// host that stopped reading from a process still at work.
+static std::atomic<int> g_in_output{0};
+
+// Hands stdout's buffer (and `n` bytes at `bytes`) over with the watchdog
+// told: past the end of the budget a host that stopped reading ends the
+// process here (see plat_watchdog_arm).
+static void write_through(const char *bytes, std::size_t n) {
+  g_in_output.store(1);
+#if defined(__GLIBC__)
+  if (n > 0) {
+    fwrite_unlocked(bytes, 1, n, stdout);
+  } else {
+    fflush_unlocked(stdout);
+  }
+#else
+  if (n > 0) {
+    std::fwrite(bytes, 1, n, stdout);
+  } else {
+    std::fflush(stdout);
+  }
+#endif
+  g_in_output.store(0);
+}
+
 // Most of a document is fragments of a few bytes. While stdout's buffer
 // has room they are copied straight into it, as glibc's own putc_unlocked
 // does for one byte; fwrite_unlocked would cost a library call with its own
@@ -43,13 +69,22 @@ void plat_out(const char *bytes, std::size_t n) {
     out->_IO_write_ptr += n;
     return;
   }
-  fwrite_unlocked(bytes, 1, n, out);
-#else
-  std::fwrite(bytes, 1, n, stdout);
 #endif
+  write_through(bytes, n);
 }
 
-void plat_out_byte(char c) { putc_unlocked(c, stdout); }
+void plat_out_byte(char c) {
+#if defined(__GLIBC__)
+  std::FILE *out = stdout;
+  if (out->_IO_write_ptr < out->_IO_write_end) {
+    *out->_IO_write_ptr++ = c;
+    return;
+  }
+#endif
+  write_through(&c, 1);
+}
+
+void plat_out_flush() { write_through(nullptr, 0); }
 
 long long plat_ticks_ms() {
   timespec now{};
@@ -57,10 +92,9 @@ long long plat_ticks_ms() {
   return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-std::size_t plat_read_stdin(char *buf, std::size_t want, int wait_ms) {
+std::size_t plat_read_stdin(char *buf, std::size_t want, long long deadline) {
   // A terminal is a person at a keyboard, not a request body.
   if (isatty(STDIN_FILENO)) return 0;
-  const long long deadline = plat_ticks_ms() + wait_ms;
   std::size_t got = 0;
   while (got < want) {
     const long long left = deadline - plat_ticks_ms();
@@ -98,8 +132,6 @@ const char *plat_name() {
 }
 
 const char *plat_getenv(const char *name) { return std::getenv(name); }
-
-std::FILE *plat_fopen_read(const char *path) { return std::fopen(path, "rb"); }
 
 char plat_separator() { return '/'; }
 
@@ -298,6 +330,7 @@ namespace {
 std::atomic<int> g_armed{0};
 std::atomic<long long> g_soft_at{0};
 std::atomic<long long> g_hard_at{0};
+std::atomic<long long> g_end_at{0};
 std::atomic<plat_alarm_fn> g_on_soft{nullptr};
 std::atomic<int> g_hard_passed{0};  // the hard deadline has come
 std::atomic<int> g_body_live{0};    // a plat_run_cuttable frame can be jumped to
@@ -317,8 +350,7 @@ timespec timespec_of_ms(long long ms) {
   return t;
 }
 
-// Stops the timer; timer_settime is async-signal-safe, so the handler may
-// call this before it jumps.
+// Stops the timer.
 void stop_timer() {
   g_armed.store(0);
   if (g_timer_made) {
@@ -330,8 +362,9 @@ void stop_timer() {
 // Leaves the marked stretch for the plat_run_cuttable frame, which is still
 // live below us on the stack. siglongjmp restores the signal mask saved by
 // sigsetjmp, so SIGALRM is not left blocked when this runs in the handler.
+// The timer keeps running: the response still has to reach the host, and
+// a host that stopped reading must not keep the process alive.
 [[noreturn]] void abandon_body() {
-  stop_timer();
   g_in_stretch.store(0);
   g_body_live.store(0);
   siglongjmp(g_cut_point, 1);
@@ -349,16 +382,20 @@ void on_watchdog_signal(int) {
       g_hard_passed.store(1);
       if (g_body_live.load() != 0 && g_in_stretch.load() != 0) abandon_body();
     }
+    // _exit is async-signal-safe; the kernel releases the process's locks.
+    if (now >= g_end_at.load() && g_in_output.load() != 0) _exit(0);
   }
   errno = saved_errno;
 }
 
 }  // namespace
 
-bool plat_watchdog_arm(long long soft_at_ms, long long hard_at_ms, plat_alarm_fn on_soft) {
+bool plat_watchdog_arm(long long soft_at_ms, long long hard_at_ms, long long end_at_ms,
+                       plat_alarm_fn on_soft) {
   stop_timer();
   g_soft_at.store(soft_at_ms);
   g_hard_at.store(hard_at_ms);
+  g_end_at.store(end_at_ms);
   g_on_soft.store(on_soft);
   g_hard_passed.store(0);
   struct sigaction action {};
@@ -409,7 +446,7 @@ void plat_cut_begin() {
 void plat_cut_end() { g_in_stretch.store(0); }
 
 void plat_exit_now(int status) {
-  std::fflush(stdout);
+  plat_out_flush();
   _exit(status);
 }
 

@@ -58,13 +58,27 @@ void plat_start() {
   _setmode(_fileno(stdout), _O_BINARY);
 }
 
+// Set while the main line is in the stream's writer, which waits for the
+// host whenever the buffer is handed over, so that the watchdog can tell a
+// host that stopped reading from a process still at work.
+static std::atomic<int> g_in_output{0};
+
 // msvcrt has no unlocked writer to the stream; the program writes from one
 // thread at a time, so the lock is never contended.
 void plat_out(const char *bytes, std::size_t n) {
-  if (n != 0) std::fwrite(bytes, 1, n, stdout);
+  if (n == 0) return;
+  g_in_output.store(1);
+  std::fwrite(bytes, 1, n, stdout);
+  g_in_output.store(0);
 }
 
-void plat_out_byte(char c) { std::fputc(c, stdout); }
+void plat_out_byte(char c) { plat_out(&c, 1); }
+
+void plat_out_flush() {
+  g_in_output.store(1);
+  std::fflush(stdout);
+  g_in_output.store(0);
+}
 
 long long plat_ticks_ms() { return static_cast<long long>(GetTickCount64()); }
 
@@ -90,10 +104,9 @@ static std::size_t read_pipe(HANDLE input, char *buf, std::size_t want, long lon
   return got;
 }
 
-std::size_t plat_read_stdin(char *buf, std::size_t want, int wait_ms) {
+std::size_t plat_read_stdin(char *buf, std::size_t want, long long deadline) {
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   if (input == nullptr || input == INVALID_HANDLE_VALUE) return 0;
-  const long long deadline = plat_ticks_ms() + wait_ms;
   switch (GetFileType(input)) {
     case FILE_TYPE_PIPE: return read_pipe(input, buf, want, deadline);
     case FILE_TYPE_DISK: {
@@ -385,12 +398,6 @@ bool plat_stat(const char *path, plat_status *out) {
   return true;
 }
 
-std::FILE *plat_fopen_read(const char *path) {
-  static wchar_t wide[WIDE_PATH_UNITS];
-  if (!to_windows_path(path, wide)) return nullptr;
-  return _wfopen(wide, L"rb");
-}
-
 // ---------------------------------------------------------------------------
 // The guarded open of the SQLite library's files
 
@@ -548,6 +555,7 @@ constexpr SIZE_T WORKER_STACK_BYTES = 8u << 20;
 std::atomic<int> g_armed{0};
 std::atomic<long long> g_soft_at{0};
 std::atomic<long long> g_hard_at{0};
+std::atomic<long long> g_end_at{0};
 std::atomic<plat_alarm_fn> g_on_soft{nullptr};
 std::atomic<int> g_hard_passed{0};  // the hard deadline has come
 std::atomic<int> g_in_stretch{0};   // the worker is inside a marked stretch
@@ -569,6 +577,11 @@ DWORD WINAPI watchdog_main(void *) {
         if (now >= g_hard_at.load()) {
           g_hard_passed.store(1);
           SetEvent(g_wake_waiter);
+        }
+        // Nothing else may run in the process now: the main line holds the
+        // stream's lock while it waits for the host.
+        if (now >= g_end_at.load() && g_in_output.load() != 0) {
+          TerminateProcess(GetCurrentProcess(), 0);
         }
         wait = PLAT_WATCHDOG_TICK_MS;
       } else {
@@ -610,10 +623,12 @@ bool worker_may_be_left() { return g_in_stretch.load() != 0 || g_gave_up.load() 
 
 }  // namespace
 
-bool plat_watchdog_arm(long long soft_at_ms, long long hard_at_ms, plat_alarm_fn on_soft) {
+bool plat_watchdog_arm(long long soft_at_ms, long long hard_at_ms, long long end_at_ms,
+                       plat_alarm_fn on_soft) {
   if (!watchdog_thread_running()) return false;
   g_soft_at.store(soft_at_ms);
   g_hard_at.store(hard_at_ms);
+  g_end_at.store(end_at_ms);
   g_on_soft.store(on_soft);
   g_hard_passed.store(0);
   g_armed.store(1);
@@ -651,8 +666,8 @@ bool plat_run_cuttable(void (*body)(void *), void *arg) {
     if (g_hard_passed.load() == 0 && g_gave_up.load() == 0) continue;
     if (SuspendThread(worker) == static_cast<DWORD>(-1)) continue;
     if (worker_may_be_left()) {
+      // The watchdog stays armed: the response still has to reach the host.
       g_worker_id.store(0);
-      plat_watchdog_disarm();
       CloseHandle(worker);  // the thread stays suspended until the process ends
       return false;
     }
@@ -677,7 +692,7 @@ void plat_cut_begin() {
 void plat_cut_end() { g_in_stretch.store(0); }
 
 void plat_exit_now(int status) {
-  std::fflush(stdout);
+  plat_out_flush();
   // No exit handler and no DLL detach: they could wait for a lock that the
   // abandoned worker holds.
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));

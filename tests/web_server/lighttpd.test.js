@@ -152,6 +152,22 @@ test('a POSTed statement longer than the body buffer is refused, not cut', async
       {ok: false, error: 'sql_error', detail: 'request body longer than 17407 bytes'});
 });
 
+test('a client cannot name the body file with a Body-File header', async () => {
+  const file = path.join(folder, 'client-body.txt');
+  fs.writeFileSync(file, "sql=SELECT 'read through the header'");
+  // The server turns the header into HTTP_BODY_FILE; the program must read
+  // only the body the server hands over, here none. Its own standard output
+  // as a body would hang it.
+  for (const named of [file, '/proc/self/fd/1', '/nonexistent']) {
+    const started = Date.now();
+    const response = await withPassword(`action=query&db=${encodeURIComponent(dbPath)}`,
+        {headers: {'Body-File': named}});
+    assert.deepEqual(await json(response),
+        {ok: false, error: 'missing_sql', detail: 'pass ?sql=SELECT ... or POST sql=...'}, named);
+    assert.ok(Date.now() - started < 5000, named);
+  }
+});
+
 test('without the password the answer is the 401 refusal', async () => {
   for (const headers of [{}, {'X-Zindo-Password': 'wrong'}]) {
     const response = await fetch(`${base}?action=dbs`, {headers});
