@@ -1,16 +1,22 @@
 // The whole result for a chart or a map: fetched page after page (each one
 // more bounded query, as a download does) up to a cap, with a progress bar
-// and a Cancel button in the panel. A statement that runs without paging
-// gives the rows of its one answer.
+// and a Cancel button in the panel. A query that the grid shows without
+// paging (one with its own LIMIT, say) is paged here as a subquery; any
+// other statement gives the rows of its one answer.
 
 var WHOLE_RESULT_MAX = 50000;  // rows a chart or a map draws at most
+var QUERY_KEYWORDS = ['select', 'with', 'values'];
 
 /// The statement of `v` without paging: what a wrapping query selects
-/// from. Empty for a statement that runs as typed.
+/// from. Empty for a statement that is not a query.
 function resultBody(v) {
-  if (!v || v.kind === 'plain') return '';
+  if (!v) return '';
   if (v.kind === 'wrapped') return v.body;
-  return 'SELECT * FROM ' + quotedName(v.table.name) + whereClause(filterConditions(v.table, v.filters));
+  if (v.kind === 'table') {
+    return 'SELECT * FROM ' + quotedName(v.table.name) + whereClause(filterConditions(v.table, v.filters));
+  }
+  var shape = sqlShape(v.text);
+  return QUERY_KEYWORDS.indexOf(shape.keyword) >= 0 ? shape.body : '';
 }
 
 /// A view that pages through `body` (a statement) in the order of `v`.
@@ -91,6 +97,7 @@ function fetchWhole(kind, v, expected, ui) {
 /// The rows a chart or map draws: the whole result of the grid's view, or
 /// the answer on screen for a statement that runs as typed.
 function wholeResult(kind, v, ui) {
+  if (!isPaged(v) && resultBody(v)) return fetchWhole(kind, wrappedView(v, resultBody(v)), null, ui);
   if (!isPaged(v)) {
     ui.bar.hidden = true;
     return Promise.resolve({columns: lastData.columns || [], rows: lastData.rows || [],

@@ -167,11 +167,13 @@ describe('Chart, Map and Diagram', {timeout: 300000}, () => {
     assert.match(await openChart(page), /^1,200 points; id from 1 to 1200; total from 0\.5 to 499\.5$/);
     assert.ok(page.queries - before >= 3, 'pages fetched: ' + (page.queries - before));
 
+    await h.runSql(page, 'SELECT id, total, placed_at, mixed FROM orders LIMIT 1100');
+    assert.match(await openChart(page), /^1,100 points;/, 'a query with its own LIMIT is charted whole');
     await choose(page, 'X axis', 'placed_at');
     await choose(page, 'Chart type', 'Line');
-    assert.match(await page.textContent('#chartsummary'), /^1,200 points; placed_at from 2024-01-01 07:00:00 to /);
+    assert.match(await page.textContent('#chartsummary'), /^1,100 points; placed_at from 2024-01-01 07:00:00 to /);
     await choose(page, 'Y axis', 'mixed');
-    assert.match(await page.textContent('#chartsummary'), /^1,080 points; .*120 rows left out \(not numbers or dates\)$/);
+    assert.match(await page.textContent('#chartsummary'), /^990 points; .*110 rows left out \(not numbers or dates\)$/);
     await choose(page, 'Chart type', 'Histogram');
     assert.match(await page.textContent('#chartsummary'), /^\d+ bars; placed_at from /);
     assert.equal(await page.getAttribute('#chartbox', 'aria-label'), 'Histogram of placed_at');
@@ -220,6 +222,13 @@ describe('Chart, Map and Diagram', {timeout: 300000}, () => {
     await page.click('#mapbtn');
     await page.waitForSelector('.mapcanvas');
     assert.equal(await page.textContent('.mapcount'), '6 features');
+
+    // A query with its own LIMIT is shown unpaged, its blobs as previews;
+    // the map still reads every blob whole.
+    await h.runSql(page, 'SELECT * FROM places ORDER BY fid LIMIT 5');
+    await page.click('#mapbtn');
+    await page.waitForSelector('.mapcanvas');
+    assert.equal(await page.textContent('.mapcount'), '5 features');
 
     await h.runSql(page, 'SELECT * FROM places WHERE name = \'park\'');
     await page.click('#mapbtn');
