@@ -36,7 +36,7 @@ function showChart() {
   if (!hasResult()) return;
   var v = view;
   openVisual('chart', 'Chart', function(ui) { return wholeResult('chart', v, ui); },
-             function(body, chart, result) { return chart.chartPanel(body, result, saveFile); });
+             function(body, chart, result) { return chart.chartPanel(body, result); });
 }
 
 // Blobs arrive as a short preview: the map fetches each one whole in an

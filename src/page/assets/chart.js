@@ -5,7 +5,7 @@
 import uPlot from 'uplot';
 import uPlotCss from 'uplot/dist/uPlot.min.css';
 import {axisKind, chartSeries, chartSummary} from './lib/chart_data.js';
-import {button, controlRow, el, labelledSelect} from './lib/panel_dom.js';
+import {button, controlRow, el, labelledSelect, saveBlob} from './lib/panel_dom.js';
 import panelsCss from './lib/panels.css';
 import {injectStyle, onThemeChange, palette} from './lib/theme.js';
 
@@ -189,9 +189,8 @@ function chartTitle(type, xName, yName) {
 }
 
 /// Fills the panel `body` with the chart controls and the chart of
-/// `result` ({columns, rows}). `saveFile(name, blob, type)` saves the
-/// image. Returns the function that stops the chart.
-export function chartPanel(body, result, saveFile) {
+/// `result` ({columns, rows}). Returns the function that stops the chart.
+export function chartPanel(body, result) {
   injectStyle('panels', panelsCss);
   const names = result.columns.map((c) => (c.name === null || c.name === undefined ? '' : String(c.name)));
   const choice = chartDefaults(result.columns, result.rows);
@@ -200,7 +199,7 @@ export function chartPanel(body, result, saveFile) {
   const y = labelledSelect('Y axis', [[COUNT_AXIS, 'count'], ...names.map((name, i) => [i, name])]);
   let drawing = null;
   const save = button('Save image', () => {
-    drawing.png().then((blob) => saveFile('chart-' + new Date().toISOString().slice(0, 10) + '.png', blob, 'image/png'));
+    drawing.png().then((blob) => saveBlob('chart-' + new Date().toISOString().slice(0, 10) + '.png', blob));
   });
   body.appendChild(controlRow('chartctl', [type.label, x.label, y.label, save]));
   const figure = el('figure', 'visual');

@@ -38,3 +38,15 @@ export function controlRow(className, items) {
   for (const item of items) row.appendChild(item);
   return row;
 }
+
+/// Saves `blob` as a file called `name`, as a download of the browser.
+export function saveBlob(name, blob) {
+  const url = URL.createObjectURL(blob);
+  const link = el('a');
+  link.href = url;
+  link.download = name;
+  document.body.appendChild(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 0);
+}
