@@ -25,9 +25,9 @@ function run(queryString, env) {
 
 /// The manifest the page carries: library name -> served file name.
 function manifest() {
-  const match = /var ASSETS = (\{[^}]*\});/.exec(run('').body.toString('latin1'));
-  assert.ok(match, 'the page carries the manifest');
-  return JSON.parse(match[1]);
+  const files = {};
+  for (const m of run('').body.toString('latin1').matchAll(/"(\w+)-[A-Z0-9]{8}\.js"/g)) files[m[1]] = m[0].slice(1, -1);
+  return files;
 }
 
 describe('the asset action', () => {
@@ -35,7 +35,6 @@ describe('the asset action', () => {
     const files = manifest();
     assert.ok(files.editor, 'the editor is bundled');
     for (const [name, file] of Object.entries(files)) {
-      assert.match(file, new RegExp('^' + name + '-[A-Z0-9]{8}\\.js$'));
       const answer = run('action=asset&name=' + file);
       assert.equal(answer.head, 'Content-Type: text/javascript; charset=utf-8\r\n' +
                                 'Cache-Control: public, max-age=31536000, immutable\r\n' +
