@@ -1,4 +1,4 @@
-// Copy CSV and Copy JSON of the last answer, in the answer's order, with
+// Copy CSV and Copy JSON of the last answer, in the order on screen, with
 // every value exactly as the answer carried it.
 
 function csvField(value) {
@@ -48,5 +48,8 @@ function exportAs(label, format) {
     qmeta.textContent = 'nothing to copy';
     return;
   }
-  copy(format(lastData), label);
+  // The rows as the grid shows them, in their order on screen.
+  var shown = Object.assign({}, lastData);
+  if (shownRows.length === (lastData.rows || []).length) shown.rows = shownRows;
+  copy(format(shown), label);
 }

@@ -3,8 +3,13 @@
 // literal, and shows the statement it runs in the statement box.
 
 var NUMBER = /^[+-]?(\d+(\.\d*)?|\.\d+)([eE][+-]?\d+)?$/;
-var COMPARISON = /^\s*(<=|>=|<|>)\s*(\S+)\s*$/;
+var COMPARISON = /^\s*(<=|>=|<|>|!=|=)\s*([\s\S]*?)\s*$/;
+var IN_LIST = /^\s*in\s+([\s\S]+)$/i;
+var IS_NULL = /^\s*is\s+null\s*$/i;
+var NOT_NULL = /^\s*(is\s+)?not\s+null\s*$/i;
 var NUMERIC_TYPE = /INT|REAL|FLOA|DOUB|NUM|DEC|BOOL/i;
+var FILTER_HINT = 'text: contains it; =x, !=x, >x, >=x, <x, <=x (numbers as numbers, ' +
+    'anything else as text, so dates work); in a, b, c; is null; not null';
 
 function likeContains(value) {
   return '\'%' + text(value).replace(/[\\%_]/g, '\\$&').replace(/'/g, '\'\'') + '%\' ESCAPE \'\\\'';
@@ -15,22 +20,39 @@ function isNumericColumn(table, name) {
   return column !== undefined && NUMERIC_TYPE.test(text(column.type));
 }
 
-/// The condition for one column's typed filter: "=value" matches the value
-/// exactly; "<", "<=", ">", ">=" followed by a number compare; a number in
-/// a numeric column is equal; anything else is contained in the value, as
-/// literal text (quotes, percent signs and backslashes included).
+/// A typed value as a SQL literal: a number as a number, anything else as
+/// text.
+function literal(value) { return NUMBER.test(value) ? value : sqlString(value); }
+
+/// The condition for one column's typed filter: "is null", "not null";
+/// "=x", "!=x", "<x", "<=x", ">x", ">=x" compare with x (a number as a
+/// number, anything else as text, so ISO dates compare as dates); "in a, b,
+/// c" is one of the listed values; a number in a numeric column is equal;
+/// anything else is contained in the value, as literal text (quotes,
+/// percent signs, backslashes and NUL included).
 function filterCondition(table, name, typed) {
   var column = quotedName(name);
+  if (IS_NULL.test(typed)) return column + ' IS NULL';
+  if (NOT_NULL.test(typed)) return column + ' IS NOT NULL';
+  var list = IN_LIST.exec(typed);
+  if (list) return column + ' IN (' + list[1].split(',').map(function(item) {
+    return literal(item.trim());
+  }).join(', ') + ')';
   var comparison = COMPARISON.exec(typed);
-  if (comparison && NUMBER.test(comparison[2]))
-    return column + ' ' + comparison[1] + ' ' + comparison[2];
-  if (typed.charAt(0) === '=') {
-    var wanted = typed.slice(1);
-    return column + ' = ' + (NUMBER.test(wanted) ? wanted : sqlString(wanted));
-  }
-  if (NUMBER.test(typed.trim()) && isNumericColumn(table, name))
-    return column + ' = ' + typed.trim();
+  if (comparison && comparison[2] !== '') return column + ' ' + comparison[1] + ' ' + literal(comparison[2]);
+  if (NUMBER.test(typed.trim()) && isNumericColumn(table, name)) return column + ' = ' + typed.trim();
+  // LIKE ends its pattern at a NUL; instr compares the whole value.
+  if (typed.indexOf('\0') >= 0) return 'instr(' + column + ', ' + sqlString(typed) + ') > 0';
   return column + ' LIKE ' + likeContains(typed);
+}
+
+/// The names in `filters` that are not columns of `table` as the page read
+/// it: such a filter cannot be written, and is refused.
+function unknownFilterColumns(table, filters) {
+  var known = (table.columns || []).map(function(c) { return text(c.name); });
+  return Object.keys(filters).filter(function(name) {
+    return text(filters[name]) !== '' && known.indexOf(name) < 0;
+  });
 }
 
 /// The conditions of every non-empty filter, in column order.
@@ -54,6 +76,12 @@ function tableStatement(table, filters) {
 /// Opens `table` with `filters` (column name -> typed text) from page one,
 /// sorted by the database when `sort` ({index, dir}) is given.
 function openTable(table, filters, sort) {
+  var unknown = unknownFilterColumns(table, filters);
+  if (unknown.length) {
+    err('The filter on ' + unknown.map(quotedName).join(', ') + ' is refused: the page could not read ' +
+        'that column of ' + quotedName(table.name) + '.');
+    return;
+  }
   var v = tableView(table, filters);
   v.sort = sort || null;
   setSqlText(v.text);
@@ -84,6 +112,7 @@ function filterBox(name) {
   input.type = 'search';
   input.value = text(view.filters[name]);
   input.placeholder = 'filter';
+  input.title = FILTER_HINT;
   input.setAttribute('aria-label', 'Filter ' + name);
   input.addEventListener('keydown', function(event) {
     if (event.key === 'Enter') applyFilter(name, input.value);

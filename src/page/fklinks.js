@@ -31,8 +31,9 @@ function groupForeignKeys(rows) {
 }
 
 function schemaTable(name) {
-  return schemaTables.find(function(t) { return text(t.name) === name; }) ||
-      schemaTables.find(function(t) { return text(t.name).toLowerCase() === name.toLowerCase(); });
+  var known = schemaTables.concat(foundTables);
+  return known.find(function(t) { return text(t.name) === name; }) ||
+      known.find(function(t) { return text(t.name).toLowerCase() === name.toLowerCase(); });
 }
 
 function primaryKeyNames(table) {

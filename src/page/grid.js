@@ -8,13 +8,20 @@ function renderTable() {
     cols.appendChild(make('span', 'chip', text(column.name) + '  ' + text(column.decl)));
   });
   var rows = lastData.rows || [];
+  var cut = lastData.aborted === true;
   if (!rows.length && !filterRow([])) {
-    placeholder(reswrap, '0 rows.');
+    if (cut) {
+      empty(reswrap);
+      reswrap.appendChild(budgetWarning(lastData));
+    } else {
+      placeholder(reswrap, '0 rows.');
+    }
     return;
   }
   drawGrid(rows);
+  if (cut) reswrap.insertBefore(budgetWarning(lastData), reswrap.firstChild);
   // A filter that keeps nothing still shows its boxes, to change it.
-  if (!rows.length) reswrap.appendChild(make('div', 'empty', '0 rows.'));
+  if (!rows.length && !cut) reswrap.appendChild(make('div', 'empty', '0 rows.'));
   // A new result starts at its first row and first column.
   reswrap.scrollTop = 0;
   reswrap.scrollLeft = 0;
@@ -22,12 +29,23 @@ function renderTable() {
 
 function isBlob(value) { return isRecord(value) && typeof value.blob_bytes === 'number'; }
 
+// A cell shows on one line what a value holds that would not be seen there:
+// a tab, a line break, and spaces at either end.
+var TAB_MARK = '\u21e5';
+var BREAK_MARK = '\u21b5';
+var SPACE_MARK = '\u2423';
+
+function visibleText(value) {
+  var shown = value.replace(/\t/g, TAB_MARK).replace(/\r\n|\n|\r/g, BREAK_MARK);
+  return shown.replace(/^ +| +$/g, function(spaces) { return SPACE_MARK.repeat(spaces.length); });
+}
+
 function cellValue(value) {
   if (value === null || value === undefined) return {text: 'NULL', className: 'null'};
   if (isBlob(value)) return {text: '[blob ' + value.blob_bytes + ']', className: 'null'};
   if (isNumeric(value)) return {text: String(value), className: 'num'};
   if (typeof value === 'object') return {text: stringifyExact(value), className: ''};
-  return {text: String(value), className: ''};
+  return {text: visibleText(String(value)), className: ''};
 }
 
 function headerCell(column, index) {

@@ -43,9 +43,19 @@ function hashSort(fields) {
 
 function markTable(table) {
   chosenTable = table;
-  var buttons = tables.querySelectorAll('.titem');
+  tables.querySelectorAll('.found').forEach(function(button) {
+    button.classList.remove('on');
+    button.removeAttribute('aria-current');
+  });
+  var buttons = tables.querySelectorAll('.titem:not(.found)');
   schemaTables.forEach(function(entry, i) {
-    if (buttons[i]) buttons[i].classList.toggle('on', entry === table);
+    if (!buttons[i]) return;
+    buttons[i].classList.toggle('on', entry === table);
+    if (entry === table) {
+      buttons[i].setAttribute('aria-current', 'true');
+    } else {
+      buttons[i].removeAttribute('aria-current');
+    }
   });
 }
 

@@ -85,6 +85,14 @@ function pageStatement(v, page, size) {
       ' OFFSET ' + page * size;
 }
 
+/// The statement of the key of row `offset` (from 0) of a keyed table view,
+/// after which the page that starts at row offset + 1 begins.
+function keyBeforeStatement(v, offset) {
+  return 'SELECT ' + v.key + ' FROM ' + quotedName(v.table.name) +
+      whereClause(filterConditions(v.table, v.filters)) + ' ORDER BY ' + v.key + ' LIMIT 1 OFFSET ' +
+      (offset - 1);
+}
+
 function isKeyed(v) { return v.kind === 'table' && v.key !== '' && !v.sort; }
 
 /// One page of `v` as an answer the grid can show: at most `size` rows,
@@ -113,6 +121,14 @@ function pageAnswer(v, page, size, answer) {
 // A table without a rowid (WITHOUT ROWID) refuses the keyed statement; it
 // pages by OFFSET instead. `kind` names the request stream (see send).
 function fetchPage(kind, v, page, size) {
+  if (isKeyed(v) && v.starts[page] === undefined) {
+    return postQuery(kind, keyBeforeStatement(v, page * size)).then(function(answer) {
+      var row = isEnvelope(answer) && answer.ok === true && answer.rows && answer.rows[0];
+      if (!row) return answer;
+      v.starts[page] = String(row[0]);
+      return fetchPage(kind, v, page, size);
+    });
+  }
   return postQuery(kind, pageStatement(v, page, size)).then(function(answer) {
     if (isEnvelope(answer) && answer.ok === false && isKeyed(v) && page === 0) {
       v.key = '';
@@ -132,7 +148,9 @@ function isPageResult(v, answer) {
 function showPage(v, page) {
   view = v;
   runningQuery = {db: currentDb, sql: v.text};
+  closeResultPanel();
   runbtn.disabled = true;
+  stopbtn.hidden = false;
   announce('');
   qmeta.textContent = 'Running...';
   var request = isPaged(v) ? fetchPage('query', v, page, v.size) : postQuery('query', v.text);
@@ -145,10 +163,12 @@ function showPage(v, page) {
         if (paged && v.sort) qmeta.textContent += DOT + sortNote(v);
         showPager(paged);
         keepSortedColumn(v);
+        if (paged) focusAskedRow(v);
       },
       function(error) {
         runningQuery = null;
         runbtn.disabled = false;
+        stopbtn.hidden = true;
         queryFailed('Request failed: ' + failureText(error));
         showPager(false);
       });
@@ -165,8 +185,8 @@ function showPager(paged) {
   var rows = paged ? (lastData.rows || []).length : 0;
   pager.hidden = rows === 0;
   if (!rows) return;
-  var first = view.page * view.size + 1;
-  rangeText.textContent = 'rows ' + first + '-' + (first + rows - 1);
+  showRange();
+  countRows(view);
   prevbtn.disabled = view.page === 0;
   nextbtn.disabled = !view.more;
 }

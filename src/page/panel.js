@@ -4,31 +4,53 @@
 var panel = byId('panel');
 var panelTitle = byId('paneltitle');
 var panelBody = byId('panelbody');
-var panelOwner = '';  // which feature fills the panel now
-var panelRelease = null;  // what stops the drawing the panel holds, if any
+var panelOwner = '';       // which feature fills the panel now
+var panelRelease = null;   // what stops the drawing the panel holds, if any
+var panelOpener = null;    // the element that had the focus when it opened
 
 function releasePanel() {
   if (panelRelease) panelRelease();
   panelRelease = null;
 }
 
-/// Empties the panel, titles it and shows it; returns its body.
+/// Empties the panel, titles it, shows it and gives its title the focus;
+/// returns its body.
 function openPanel(owner, title) {
   releasePanel();
+  if (panel.hidden) panelOpener = document.activeElement;
   panelOwner = owner;
   panelTitle.textContent = title;
   empty(panelBody);
   panel.hidden = false;
   panel.scrollIntoView({block: 'nearest'});
+  panelTitle.focus();
   return panelBody;
 }
 
-function closePanel() {
+/// Hides the panel; with `refocus`, the focus goes back where it was when
+/// the panel opened.
+function closePanel(refocus) {
   releasePanel();
   panelOwner = '';
   panel.hidden = true;
   empty(panelBody);
+  var opener = panelOpener;
+  panelOpener = null;
+  if (refocus === true && opener && document.contains(opener)) opener.focus();
 }
+
+// The panels that describe the result on screen close when it is replaced.
+var RESULT_PANELS = ['cell', 'structure', 'explain', 'row'];
+
+function closeResultPanel() {
+  if (RESULT_PANELS.indexOf(panelOwner) >= 0) closePanel();
+}
+
+panel.addEventListener('keydown', function(event) {
+  if (event.key !== 'Escape') return;
+  event.preventDefault();
+  closePanel(true);
+});
 
 /// A block of preformatted text; it scrolls when long, so the keyboard
 /// can reach it.
@@ -76,4 +98,4 @@ function queryRows(kind, sql) {
   });
 }
 
-byId('panelclose').addEventListener('click', closePanel);
+byId('panelclose').addEventListener('click', function() { closePanel(true); });

@@ -6,6 +6,33 @@
 // while a statement runs.
 
 var runningQuery = null;  // {db, sql} of the statement in flight
+var stopbtn = byId('stopbtn');
+var READ_KEYWORDS = ['select', 'with', 'values', 'pragma', 'explain'];
+var BUDGET_HELP = 'A filter, or an index on the columns it searches or sorts by, helps.';
+
+/// The first word of a statement as typed, or '' when it starts otherwise
+/// (or a string or comment in it never closes).
+function firstWord(sql) {
+  var first = (sqlTokens(sql) || []).find(function(t) { return t.kind !== 'comment'; });
+  return first && first.kind === 'word' ? sql.slice(first.start, first.end) : '';
+}
+
+/// Ends the statement in flight: its answer is no longer waited for.
+function stopQuery() {
+  abandonRequest('query');
+  runningQuery = null;
+  runbtn.disabled = false;
+  stopbtn.hidden = true;
+  qmeta.textContent = 'Stopped.';
+}
+
+/// The warning over a result that the time budget cut short.
+function budgetWarning(answer) {
+  var rows = (answer.rows || []).length;
+  return make('div', 'warn', rows ?
+      'Stopped at the time budget: only the rows found before it are shown. ' + BUDGET_HELP :
+      'Stopped at the time budget before any row was found: this is not an empty result. ' + BUDGET_HELP);
+}
 
 function statusLine(answer) {
   var line = answer.row_count + (answer.row_count === 1 ? ' row' : ' rows');
@@ -34,6 +61,7 @@ function queryFailed(message) {
 
 function showAnswer(answer) {
   runbtn.disabled = false;
+  stopbtn.hidden = true;
   if (!isEnvelope(answer) || (answer.ok === true && !isQueryResult(answer))) {
     // Not an answer of the program: nothing of it is kept for the copies.
     queryFailed('Request failed: the answer is not a query result');
@@ -64,6 +92,12 @@ function runQuery() {
   }
   if (!sql.trim()) {
     err('Type a statement.');
+    return;
+  }
+  var word = firstWord(sql);
+  if (word && READ_KEYWORDS.indexOf(word.toLowerCase()) < 0) {
+    queryFailed('\'' + word + '\' is not a read statement: SELECT, WITH, VALUES, PRAGMA and EXPLAIN run here');
+    empty(cols);
     return;
   }
   if (runningQuery && runningQuery.db === currentDb && runningQuery.sql === sql) return;

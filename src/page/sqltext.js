@@ -3,8 +3,13 @@
 
 var WRAPPABLE_KEYWORDS = ['select', 'with', 'values'];
 
-/// The text as a SQL string literal, every inner single quote doubled.
-function sqlString(value) { return '\'' + text(value).replace(/'/g, '\'\'') + '\''; }
+/// The text as a SQL string literal, every inner single quote doubled. A
+/// NUL, which would end the statement, is joined in as char(0).
+function sqlString(value) {
+  return text(value).split('\0').map(function(part) {
+    return '\'' + part.replace(/'/g, '\'\'') + '\'';
+  }).join(' || char(0) || ');
+}
 
 function isWordByte(ch) { return /[A-Za-z0-9_$]/.test(ch) || ch.charCodeAt(0) > 127; }
 
@@ -78,9 +83,10 @@ function sqlTokens(sql) {
 /// What the page may do with a typed statement: `keyword` (its first word,
 /// lower case), `body` (the statement without its closing semicolon and
 /// trailing space) and `wrappable` (true when it can run as a subquery
-/// with the page's own LIMIT: a SELECT, WITH or VALUES statement without a
-/// LIMIT of its own, not ending in a comment, with nothing after its
-/// semicolon and every string and comment closed).
+/// with the page's own LIMIT: a SELECT, WITH or VALUES statement with
+/// nothing but comments after its semicolon and every string and comment
+/// closed). The subquery keeps a LIMIT of the statement's own, and starts
+/// a new line after it, which ends a trailing comment.
 function sqlShape(sql) {
   var tokens = sqlTokens(sql);
   var shape = {keyword: '', body: sql.trim(), wrappable: false};
@@ -89,10 +95,8 @@ function sqlShape(sql) {
   var semicolon = tokens.findIndex(function(t) { return t.kind === ';'; });
   var own = semicolon < 0 ? tokens : tokens.slice(0, semicolon);
   if (semicolon >= 0) shape.body = sql.slice(0, tokens[semicolon].start).trim();
-  var last = own[own.length - 1];
-  shape.wrappable = WRAPPABLE_KEYWORDS.indexOf(shape.keyword) >= 0 &&
-      (semicolon < 0 || semicolon === tokens.length - 1) && last !== undefined &&
-      last.kind !== 'comment' &&
-      !own.some(function(t) { return t.kind === 'word' && t.depth === 0 && t.word === 'limit'; });
+  var after = semicolon < 0 ? [] : tokens.slice(semicolon + 1);
+  shape.wrappable = WRAPPABLE_KEYWORDS.indexOf(shape.keyword) >= 0 && own.length > 0 &&
+      after.every(function(t) { return t.kind === 'comment'; });
   return shape;
 }

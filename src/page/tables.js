@@ -44,6 +44,7 @@ function showSchema(path, answer) {
   empty(tables);
   var list = answer.tables || [];
   schemaTables = list;
+  resetTableSearch(answer, list);
   dbhint.textContent = path + DOT + plural(list.length, 'table') + DOT + 'read-only';
   if (!list.length) {
     placeholder(tables, 'No tables.');

@@ -94,7 +94,8 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
     await settled(page);
   }
 
-  const range = (page) => page.textContent('#range');
+  // The rows on screen; the count that follows them has tests of its own.
+  const range = async (page) => (await page.textContent('#range')).replace(/ of .*$/, '');
 
   test(
       'paging: a table by rowid, a statement by LIMIT/OFFSET, to the last row and back',
@@ -154,8 +155,6 @@ describe('Explorer tools on a few thousand rows', {timeout: 240000}, () => {
   test('a statement that cannot be wrapped runs as typed, without paging', async () => {
     const page = await explorer();
     const cases = [
-      {sql: 'SELECT id FROM orders LIMIT 600', status: /^500 rows \(truncated\)/},
-      {sql: 'SELECT id FROM orders -- every order', status: /^500 rows \(truncated\)/},
       {sql: 'PRAGMA table_info(orders)', status: /^5 rows/},
       {sql: 'EXPLAIN QUERY PLAN SELECT * FROM orders', status: /^1 row/},
       // Selected whole, two statements run as typed, and the program refuses them.
