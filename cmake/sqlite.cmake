@@ -46,7 +46,10 @@ target_compile_definitions(
          SQLITE_ENABLE_FTS5
          SQLITE_ENABLE_RTREE
          SQLITE_ENABLE_MATH_FUNCTIONS
-         SQLITE_ENABLE_DBSTAT_VTAB)
+         SQLITE_ENABLE_DBSTAT_VTAB
+         # Which result columns come straight from a table: a long value
+         # read from one is written, a long one computed is refused.
+         SQLITE_ENABLE_COLUMN_METADATA)
 # Not SQLITE_DEFAULT_MEMSTATUS=0: it turns the hard heap limit off. Not
 # SQLITE_DQS=0: legacy views with double-quoted strings would stop
 # reading. Nor any option that changes what a statement returns.

@@ -171,10 +171,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   budget_begin(plat_ticks_ms());
   action_schema(p.db.c_str());
   check_response("schema");
+  // Both forms of the values: the exact one writes blobs whole and every
+  // control byte escaped.
   for (const char *sql : QUERIES) {
-    budget_begin(plat_ticks_ms());
-    action_query(p.db.c_str(), sql);
-    check_response(sql);
+    for (const value_form form : {value_form::plain, value_form::exact}) {
+      budget_begin(plat_ticks_ms());
+      action_query(p.db.c_str(), sql, form);
+      check_response(sql);
+    }
   }
   if (read_back(p.db) != img.main) fail("the database file changed", "");
   if (!img.wal.empty() && read_back(p.wal) != img.wal) fail("the log changed", "");

@@ -19,6 +19,17 @@
 constexpr int MAX_TYPED_COLUMNS = 128;    // columns whose storage class is reported
 constexpr std::size_t TYPE_NAME_CAP = 8;  // "float" and its terminator fit
 constexpr int BLOB_HEX_BYTES = 48;        // leading blob bytes shown in hex
+// Text and blobs the statement computes may be this long; a longer one
+// fails the statement as SQLite's own limit on values did.
+constexpr int COMPUTED_VALUE_BYTES = 1000000;
+// The longest text written whole in the plain form; longer ones, which only
+// a stored value can be, are written as an object with the first
+// TEXT_HEAD_BYTES. Blobs are always an object in the plain form.
+constexpr int PLAIN_TEXT_BYTES = 1000000;
+constexpr int TEXT_HEAD_BYTES = 1024;
+// The longest text or blob written whole in the exact form.
+constexpr int EXACT_VALUE_BYTES = 16 * 1024 * 1024;
+constexpr std::size_t HEX_CHUNK_BYTES = 2048;  // blob bytes turned into hex per write
 constexpr std::size_t KEYWORD_CAP = 32;   // no accepted keyword comes near 31 letters
 constexpr char READ_ONLY_DETAIL[] = "only SELECT / WITH / PRAGMA / EXPLAIN statements are accepted";
 
@@ -116,7 +127,7 @@ static void write_columns(sqlite3_stmt *stmt, int n) {
 }
 
 // JSON has no non-finite numbers, so those go out as strings.
-static void write_double(double value) {
+static void write_double(double value, value_form form) {
   if (std::isnan(value)) {
     out_lit("\"NaN\"");
   } else if (value > DBL_MAX || value < -DBL_MAX) {
@@ -126,42 +137,95 @@ static void write_double(double value) {
       out_lit("\"-Infinity\"");
     }
   } else {
-    json_double(value);
+    json_double(value, form);
   }
 }
 
-// The size and a lower-case hex preview of the leading bytes; dots tell
-// that the blob goes on.
-static void write_blob(sqlite3_stmt *stmt, int k) {
+// Lower-case hex of `n` bytes, a chunk at a time.
+static void write_hex(const unsigned char *bytes, int n) {
   static const char HEX_DIGITS[] = "0123456789abcdef";
+  char hex[2 * HEX_CHUNK_BYTES];
+  for (int done = 0; done < n;) {
+    const int chunk = n - done < static_cast<int>(HEX_CHUNK_BYTES) ? n - done
+                                                                   : static_cast<int>(HEX_CHUNK_BYTES);
+    for (int i = 0; i < chunk; ++i) {
+      hex[2 * i] = HEX_DIGITS[bytes[done + i] >> 4];
+      hex[2 * i + 1] = HEX_DIGITS[bytes[done + i] & 0x0f];
+    }
+    out_bytes(hex, static_cast<std::size_t>(2 * chunk));
+    done += chunk;
+  }
+}
+
+// The size and the bytes in lower-case hex: all of them in the exact form
+// up to EXACT_VALUE_BYTES, else the first BLOB_HEX_BYTES, with dots when
+// the blob goes on.
+static void write_blob(sqlite3_stmt *stmt, int k, value_form form) {
   const unsigned char *bytes = static_cast<const unsigned char *>(sqlite3_column_blob(stmt, k));
   const int length = sqlite3_column_bytes(stmt, k);
-  const int shown = length < BLOB_HEX_BYTES ? length : BLOB_HEX_BYTES;
-  char hex[2 * BLOB_HEX_BYTES];
-  for (int i = 0; i < shown; ++i) {
-    hex[2 * i] = HEX_DIGITS[bytes[i] >> 4];
-    hex[2 * i + 1] = HEX_DIGITS[bytes[i] & 0x0f];
-  }
+  const int limit = form == value_form::exact && length <= EXACT_VALUE_BYTES ? length : BLOB_HEX_BYTES;
+  const int shown = length < limit ? length : limit;
   out_lit("{\"blob_bytes\":");
   json_int(length);
   out_lit(",\"hex\":\"");
-  out_bytes(hex, static_cast<std::size_t>(2 * shown));
-  if (length > BLOB_HEX_BYTES) {
+  write_hex(bytes, shown);
+  if (length > shown) {
     out_lit("...\"}");
   } else {
     out_lit("\"}");
   }
 }
 
-static void write_value(sqlite3_stmt *stmt, int k, int storage_class) {
+// How many of the first `limit` bytes of `text` end on a whole UTF-8
+// character: a character is not split.
+static int whole_characters(const unsigned char *text, int limit) {
+  int n = limit;
+  while (n > 0 && (text[n] & 0xc0) == 0x80) --n;
+  return n;
+}
+
+// Text by its length, NUL bytes too. A text too long for its form is an
+// object with its size and first bytes, as a blob is.
+static void write_text(sqlite3_stmt *stmt, int k, value_form form) {
+  const unsigned char *text = sqlite3_column_text(stmt, k);
+  const int length = sqlite3_column_bytes(stmt, k);
+  const char *chars = reinterpret_cast<const char *>(text != nullptr ? text : reinterpret_cast<const unsigned char *>(""));
+  if (length <= (form == value_form::exact ? EXACT_VALUE_BYTES : PLAIN_TEXT_BYTES)) {
+    json_text(chars, static_cast<std::size_t>(length), form);
+    return;
+  }
+  out_lit("{\"text_bytes\":");
+  json_int(length);
+  out_lit(",\"text\":");
+  json_text(chars, static_cast<std::size_t>(whole_characters(text, TEXT_HEAD_BYTES)), form);
+  out_byte('}');
+}
+
+static void write_value(sqlite3_stmt *stmt, int k, int storage_class, value_form form) {
   switch (storage_class) {
     case SQLITE_INTEGER: json_int(sqlite3_column_int64(stmt, k)); break;
-    case SQLITE_FLOAT: write_double(sqlite3_column_double(stmt, k)); break;
-    // Text ends at its first zero byte, as json_str reads it.
-    case SQLITE_TEXT: json_str(reinterpret_cast<const char *>(sqlite3_column_text(stmt, k))); break;
-    case SQLITE_BLOB: write_blob(stmt, k); break;
+    case SQLITE_FLOAT: write_double(sqlite3_column_double(stmt, k), form); break;
+    case SQLITE_TEXT: write_text(stmt, k, form); break;
+    case SQLITE_BLOB: write_blob(stmt, k, form); break;
     default: out_lit("null"); break;
   }
+}
+
+/// True when the current row holds a text or blob longer than
+/// COMPUTED_VALUE_BYTES that the statement computed: one that does not come
+/// straight from a table's column. The connection lets values through up to
+/// the size of the longest stored value it reads; a computed one stays held
+/// to the old limit.
+static bool has_computed_value_too_big(sqlite3_stmt *stmt, int n) {
+  for (int k = 0; k < n; ++k) {
+    const int storage_class = sqlite3_column_type(stmt, k);
+    if (storage_class != SQLITE_TEXT && storage_class != SQLITE_BLOB) continue;
+    if (sqlite3_column_bytes(stmt, k) > COMPUTED_VALUE_BYTES &&
+        sqlite3_column_table_name(stmt, k) == nullptr) {
+      return true;
+    }
+  }
+  return false;
 }
 
 static const char *storage_class_name(int storage_class) {
@@ -181,6 +245,7 @@ struct row_stream_end {
   int rows;      // rows written; the last may be short when `stopped`
   bool capped;   // a row beyond MAX_ROWS was produced and left out
   bool stopped;  // the deadline passed while rows were written
+  bool too_big;  // a row held a computed value over COMPUTED_VALUE_BYTES
 };
 
 // How far one run has come: the end written after a hard stop depends on it.
@@ -191,6 +256,8 @@ enum class query_phase { opening, compiling, streaming };
 struct query_run {
   const char *path;
   const char *sql;
+  value_form form;
+  bool has_computed;  // a result column does not come straight from a table
   budget_state budget;
   query_phase phase;
   long long start_ms;  // just before compiling
@@ -203,18 +270,18 @@ struct query_run {
 /// the storage class of each of its first MAX_TYPED_COLUMNS values there.
 /// Returns false when the deadline passed between two values: the row then
 /// ends where it stopped.
-static bool write_row(sqlite3_stmt *stmt, int n, type_slots *types, const budget_state &budget) {
+static bool write_row(sqlite3_stmt *stmt, int n, type_slots *types, const query_run &run) {
   out_byte('[');
   bool whole = true;
   for (int k = 0; k < n; ++k) {
     // A row of many large values takes long to write: check between them.
-    if (k > 0 && budget_expired(budget)) {
+    if (k > 0 && budget_expired(run.budget)) {
       whole = false;
       break;
     }
     if (k > 0) out_byte(',');
     const int storage_class = sqlite3_column_type(stmt, k);
-    write_value(stmt, k, storage_class);
+    write_value(stmt, k, storage_class, run.form);
     if (types != nullptr && k < MAX_TYPED_COLUMNS) {
       copy_str((*types)[k], TYPE_NAME_CAP, storage_class_name(storage_class));
     }
@@ -240,8 +307,12 @@ static void stream_rows(sqlite3_stmt *stmt, query_run *run) {
       end.capped = true;
       break;
     }
+    if (run->has_computed && has_computed_value_too_big(stmt, run->n)) {
+      end.too_big = true;
+      break;
+    }
     if (end.rows > 0) out_byte(',');
-    const bool whole = write_row(stmt, run->n, end.rows == 0 ? &run->types : nullptr, run->budget);
+    const bool whole = write_row(stmt, run->n, end.rows == 0 ? &run->types : nullptr, *run);
     ++end.rows;
     if (!whole) {
       end.stopped = true;
@@ -274,8 +345,7 @@ static void write_closing_fields(const row_stream_end &end, bool truncated, long
 
 // A statement that failed while stepping: the rows already written stay,
 // the counts are left out.
-static void write_error_tail(sqlite3 *db, bool aborted) {
-  const char *message = sqlite3_errmsg(db);
+static void write_error_tail(const char *message, bool aborted) {
   out_lit("],\"error\":");
   json_str(message != nullptr ? message : "statement failed");
   out_lit(",\"aborted\":");
@@ -287,6 +357,9 @@ static void write_error_tail(sqlite3 *db, bool aborted) {
 /// block to the closing fields or the error tail.
 static void write_result(sqlite3 *db, sqlite3_stmt *stmt, query_run *run) {
   run->n = sqlite3_column_count(stmt);
+  for (int k = 0; k < run->n; ++k) {
+    if (sqlite3_column_table_name(stmt, k) == nullptr) run->has_computed = true;
+  }
   run->phase = query_phase::streaming;
   json_header();
   out_lit("{\"ok\":true,\"action\":\"query\",\"readonly\":true,\"db\":");
@@ -301,8 +374,10 @@ static void write_result(sqlite3 *db, sqlite3_stmt *stmt, query_run *run) {
     write_closing_fields(end, true, plat_ticks_ms() - run->start_ms, aborted, run->n, run->types);
   } else if (end.step_rc == SQLITE_DONE) {
     write_closing_fields(end, false, plat_ticks_ms() - run->start_ms, false, run->n, run->types);
+  } else if (end.too_big) {
+    write_error_tail(sqlite3_errstr(SQLITE_TOOBIG), false);
   } else {
-    write_error_tail(db, false);
+    write_error_tail(sqlite3_errmsg(db), false);
   }
 }
 
@@ -342,7 +417,7 @@ static void run_statement(void *arg) {
   plat_exit_now(0);
 }
 
-void action_query(const char *db, const char *sql) {
+void action_query(const char *db, const char *sql, value_form form) {
   if (sql[0] == '\0') {
     json_error("missing_sql", "pass ?sql=SELECT ... or POST sql=...");
     return;
@@ -355,11 +430,13 @@ void action_query(const char *db, const char *sql) {
   }
   query_run run{path,
                 sql,
+                form,
+                false,
                 budget_state{},
                 query_phase::opening,
                 0,
                 0,
-                row_stream_end{SQLITE_OK, 0, false, false},
+                row_stream_end{SQLITE_OK, 0, false, false, false},
                 {}};
   budget_start(&run.budget);
   if (!plat_run_cuttable(run_statement, &run)) finish_after_hard_stop(run);

@@ -2,6 +2,8 @@
 // included, and returns.
 #pragma once
 
+#include "json_out.h"
+
 constexpr int MAX_ROWS = 500;  // rows the query action writes; info reports it
 
 /// Lists the database files under the allowlisted roots.
@@ -10,8 +12,9 @@ void action_dbs();
 /// Lists the tables and views of the database `db`.
 void action_schema(const char *db);
 
-/// Runs the one read-only statement `sql` against the database `db`.
-void action_query(const char *db, const char *sql);
+/// Runs the one read-only statement `sql` against the database `db`, its
+/// values written in `form`.
+void action_query(const char *db, const char *sql, value_form form);
 
 /// Reports the program's build, the library version and the fixed limits.
 void action_info();

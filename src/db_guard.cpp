@@ -174,7 +174,11 @@ int resolve_db_path(const char *requested, char *out) {
 // NOFOLLOW: the path handed in is a real location with no link in it; should
 // its last name have become a link since it was checked, the open fails.
 constexpr int OPEN_FLAGS = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
-constexpr int MAX_VALUE_BYTES = 1000000;
+// The longest text or blob a statement may hold. Stored values up to this
+// are read, so that one large value does not hide its row (the query action
+// writes it as an object); what a statement computes is held to a tighter
+// bound by the query action itself.
+constexpr int MAX_VALUE_BYTES = 32 * 1024 * 1024;
 constexpr int MAX_SQL_BYTES = 16384;
 constexpr int BUSY_TIMEOUT_MS = 500;
 constexpr sqlite3_int64 HEAP_LIMIT_BYTES = 64 * 1024 * 1024;

@@ -25,8 +25,16 @@ void out_text(const char *s);
 /// Writes `value` as format_int forms it.
 void json_int(long long value);
 
-/// Writes `value` as format_double forms it.
-void json_double(double value);
+/// How the values of a database are written. `plain`: reals with at most
+/// 15 significant digits, a blob as its size and first bytes, control bytes
+/// other than NUL, LF, CR and TAB dropped from text. `exact`: every value as
+/// it is stored: reals that read back as the same double, blobs whole in
+/// hex, every control byte escaped.
+enum class value_form { plain, exact };
+
+/// Writes `value` as format_double (plain) or format_double_exact (exact)
+/// forms it.
+void json_double(double value, value_form form = value_form::plain);
 
 /// Writes the JSON header block (107 bytes, ends with the empty line).
 void json_header();
@@ -42,6 +50,13 @@ void script_header();
 /// Quote, backslash, LF, CR and TAB are escaped, other bytes below 0x20 are
 /// dropped, every byte from 0x20 up passes unchanged.
 void json_str(const char *s);
+
+/// Writes the `n` bytes at `s` (which may hold NUL bytes) as a JSON string
+/// literal, quotes included. Quote and backslash are escaped; LF, CR and TAB
+/// get their two-character escapes; NUL is written \u0000; the other bytes
+/// below 0x20 are dropped in the plain form and written \u00XX in the exact
+/// one; every byte from 0x20 up passes unchanged.
+void json_text(const char *s, std::size_t n, value_form form);
 
 /// Writes a complete error response: header block, then
 /// {"ok":false,"error":code[,"detail":detail]} and LF. The detail member is

@@ -17,6 +17,29 @@ std::size_t format_double(double value, char *out) {
   return static_cast<std::size_t>(end.ptr - out);
 }
 
+// Plain form from 1e-4 to below 1e16, exponent form outside: the forms of
+// Python's repr of a float, which many readers of these answers use.
+std::size_t format_double_exact(double value, char *out) {
+  constexpr int LOWEST_PLAIN_EXPONENT = -4;
+  constexpr int FIRST_EXPONENT_FORM = 16;
+  char *end = std::to_chars(out, out + NUMBER_CAP, value, std::chars_format::scientific).ptr;
+  int exponent = 0;
+  for (const char *p = out; p < end; ++p) {
+    if (*p == 'e') std::from_chars(p + (p[1] == '+' ? 2 : 1), end, exponent);
+  }
+  if (exponent < LOWEST_PLAIN_EXPONENT || exponent >= FIRST_EXPONENT_FORM) {
+    return static_cast<std::size_t>(end - out);
+  }
+  end = std::to_chars(out, out + NUMBER_CAP, value, std::chars_format::fixed).ptr;
+  bool has_point = false;
+  for (const char *p = out; p < end; ++p) has_point = has_point || *p == '.';
+  if (!has_point) {
+    *end++ = '.';
+    *end++ = '0';
+  }
+  return static_cast<std::size_t>(end - out);
+}
+
 // The calendar is computed here rather than asked of the C library: its
 // gmtime first reads the zone database from disk, though UTC needs none.
 

@@ -4,9 +4,10 @@
 
 #include <cstddef>
 
-/// Room for any number that format_int or format_double writes:
-/// "-9223372036854775808" is 20 bytes, "-2.22507385850720e-308" 22.
-constexpr std::size_t NUMBER_CAP = 24;
+/// Room for any number that format_int, format_double or
+/// format_double_exact writes: "-9223372036854775808" is 20 bytes,
+/// "-2.22507385850720e-308" 22, "-2.2250738585072014e-308" 24.
+constexpr std::size_t NUMBER_CAP = 32;
 
 /// Writes `value` in plain decimal with a leading minus when negative (the
 /// bytes of printf's "%lld") to `out`, NUMBER_CAP bytes, without a
@@ -20,6 +21,14 @@ std::size_t format_int(long long value, char *out);
 /// terminator. Returns the number of bytes written. `value` must be finite:
 /// JSON has no number for the others.
 std::size_t format_double(double value, char *out);
+
+/// Writes `value` with the fewest significant digits that read back as the
+/// same double, in plain form when its decimal exponent is from -4 to 15
+/// and in exponent form otherwise ("1e+16", "1e-05", "5e-324"), with ".0"
+/// after a plain number without a point ("100.0", "-0.0"), so that a reader
+/// takes it for a real, to `out`, NUMBER_CAP bytes, without a terminator.
+/// Returns the number of bytes written. `value` must be finite.
+std::size_t format_double_exact(double value, char *out);
 
 /// Room for format_utc's text and its terminator.
 constexpr std::size_t UTC_CAP = 40;

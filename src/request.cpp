@@ -97,8 +97,9 @@ int get_query_val(const char *text, const char *key, char *buf, std::size_t cap)
 
 bool wants_json(const request_fields &fields) { return ci_prefix(fields.format, "json") != 0; }
 
-static bool has_embed_flag(const char *query) {
-  return std::strstr(query, "embed=1") != nullptr || std::strstr(query, "embed=true") != nullptr;
+// A switch such as "embed=1" or "embed=true" anywhere in the query string.
+static bool has_flag(const char *query, const char *on, const char *true_word) {
+  return std::strstr(query, on) != nullptr || std::strstr(query, true_word) != nullptr;
 }
 
 // Keeps the `n` bytes read into `body` (BODY_CAP bytes): one byte more
@@ -186,6 +187,7 @@ static void read_body_sql(char *sql, statement_state *state) {
 void read_request_fields(request_fields *out) {
   out->action[0] = out->db[0] = out->sql[0] = out->format[0] = out->name[0] = '\0';
   out->embed = false;
+  out->exact = false;
   out->sql_state = STATEMENT_WHOLE;
   if (const char *query = plat_getenv("QUERY_STRING")) {
     get_query_val(query, "action", out->action, ACTION_CAP);
@@ -193,7 +195,8 @@ void read_request_fields(request_fields *out) {
     lookup_value(query, "sql", out->sql, SQL_CAP, &out->sql_state);
     get_query_val(query, "format", out->format, FORMAT_CAP);
     get_query_val(query, "name", out->name, ASSET_NAME_CAP);
-    out->embed = has_embed_flag(query);
+    out->embed = has_flag(query, "embed=1", "embed=true");
+    out->exact = has_flag(query, "exact=1", "exact=true");
   }
   // A statement that starts with "%00" is empty as a string, yet was sent.
   if (out->sql[0] == '\0' && out->sql_state == STATEMENT_WHOLE) {

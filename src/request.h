@@ -30,6 +30,7 @@ struct request_fields {
   char format[FORMAT_CAP];
   char name[ASSET_NAME_CAP];  // the browser library the asset action serves
   bool embed;                 // the page is framed by a host page: no back link
+  bool exact;                 // values written exactly (exact=1)
   statement_state sql_state;  // whether `sql` is whole
 };
 

@@ -21,7 +21,7 @@ static void run_query(const request_fields &fields) {
     json_error("sql_error", detail);
     return;
   }
-  action_query(fields.db, fields.sql);
+  action_query(fields.db, fields.sql, fields.exact ? value_form::exact : value_form::plain);
 }
 
 struct action_row {

@@ -218,40 +218,87 @@ std::string hex_blob(int length, int first_byte) {
 TEST_F(QueryAction, ValuesAreEncodedByStorageClass) {
   const std::string hex48 = hex_blob(48, 0xd0);
   const std::string hex49 = hex_blob(49, 0xcf);
+  // The value as the plain form writes it and as exact=1 does.
   const struct {
-    std::string expr, encoded, type;
+    std::string expr, plain, exact, type;
   } cases[] = {
-      {"9223372036854775807", "9223372036854775807", "int"},
-      {"-9223372036854775808", "-9223372036854775808", "int"},
-      {"0", "0", "int"},
-      {"100.0", "100", "float"},
-      {"0.1", "0.1", "float"},
-      {"0.00001", "1e-05", "float"},
-      {"1e20", "1e+20", "float"},
-      {"1.0/3", "0.333333333333333", "float"},
-      {"-2.5e-300", "-2.5e-300", "float"},
-      {"9e999", "\"Infinity\"", "float"},
-      {"-9e999", "\"-Infinity\"", "float"},
+      {"9223372036854775807", "9223372036854775807", "9223372036854775807", "int"},
+      {"-9223372036854775808", "-9223372036854775808", "-9223372036854775808", "int"},
+      {"0", "0", "0", "int"},
+      {"100.0", "100", "100.0", "float"},
+      {"0.1", "0.1", "0.1", "float"},
+      {"0.1 + 0.2", "0.3", "0.30000000000000004", "float"},
+      {"0.00001", "1e-05", "1e-05", "float"},
+      {"1e20", "1e+20", "1e+20", "float"},
+      {"1.0/3", "0.333333333333333", "0.3333333333333333", "float"},
+      {"-2.5e-300", "-2.5e-300", "-2.5e-300", "float"},
+      {"4.9406564584124654e-324", "4.94065645841247e-324", "5e-324", "float"},
+      {"1.7976931348623157e308", "1.79769313486232e+308", "1.7976931348623157e+308", "float"},
+      {"-1.0 * 0.0", "-0", "-0.0", "float"},
+      {"9007199254740993.0", "9.00719925474099e+15", "9007199254740992.0", "float"},
+      {"9e999", "\"Infinity\"", "\"Infinity\"", "float"},
+      {"-9e999", "\"-Infinity\"", "\"-Infinity\"", "float"},
       // SQLite turns a NaN result into NULL before it reaches the program.
-      {"9e999 - 9e999", "null", "null"},
-      {"NULL", "null", "null"},
-      {"'a\"b\\c'", "\"a\\\"b\\\\c\"", "text"},
-      {"char(10, 13, 9)", "\"\\n\\r\\t\"", "text"},
-      {"'a' || char(1) || 'b' || char(31)", "\"ab\"", "text"},
-      {"char(233) || char(127) || CAST(x'ff' AS TEXT)", "\"\xc3\xa9\x7f\xff\"", "text"},
-      {"'a' || char(0) || 'b'", "\"a\"", "text"},
-      {"''", "\"\"", "text"},
-      {"x''", "{\"blob_bytes\":0,\"hex\":\"\"}", "blob"},
-      {"x'" + hex48 + "'", "{\"blob_bytes\":48,\"hex\":\"" + hex48 + "\"}", "blob"},
+      {"9e999 - 9e999", "null", "null", "null"},
+      {"NULL", "null", "null", "null"},
+      {"'a\"b\\c'", "\"a\\\"b\\\\c\"", "\"a\\\"b\\\\c\"", "text"},
+      {"char(10, 13, 9)", "\"\\n\\r\\t\"", "\"\\n\\r\\t\"", "text"},
+      {"'a' || char(1) || 'b' || char(31)", "\"ab\"", "\"a\\u0001b\\u001f\"", "text"},
+      {"char(233) || char(127) || CAST(x'ff' AS TEXT)", "\"\xc3\xa9\x7f\xff\"",
+       "\"\xc3\xa9\x7f\xff\"", "text"},
+      // Text goes by its length: a NUL byte and what follows it stay.
+      {"'a' || char(0) || 'b'", "\"a\\u0000b\"", "\"a\\u0000b\"", "text"},
+      {"''", "\"\"", "\"\"", "text"},
+      {"x''", "{\"blob_bytes\":0,\"hex\":\"\"}", "{\"blob_bytes\":0,\"hex\":\"\"}", "blob"},
+      {"x'" + hex48 + "'", "{\"blob_bytes\":48,\"hex\":\"" + hex48 + "\"}",
+       "{\"blob_bytes\":48,\"hex\":\"" + hex48 + "\"}", "blob"},
       {"x'" + hex49 + "'", "{\"blob_bytes\":49,\"hex\":\"" + hex49.substr(0, 96) + "...\"}",
-       "blob"},
+       "{\"blob_bytes\":49,\"hex\":\"" + hex49 + "\"}", "blob"},
   };
   for (const auto &c : cases) {
-    EXPECT_EQ(mask_ms(root.query(db, "SELECT " + c.expr + " AS v")),
-              doc_head(root.reported("t.db"), "{\"name\":\"v\",\"decl\":\"\"}") + "[" + c.encoded +
-                  "]" + closing(1, false, false, "\"" + c.type + "\""))
+    const std::string sql = "SELECT " + c.expr + " AS v";
+    const std::string head = doc_head(root.reported("t.db"), "{\"name\":\"v\",\"decl\":\"\"}");
+    const std::string tail = closing(1, false, false, "\"" + c.type + "\"");
+    EXPECT_EQ(mask_ms(root.query(db, sql)), head + "[" + c.plain + "]" + tail) << c.expr;
+    EXPECT_EQ(mask_ms(root.run("action=query&exact=1&db=" + uri_component(db) +
+                               "&sql=" + uri_component(sql))),
+              head + "[" + c.exact + "]" + tail)
         << c.expr;
   }
+}
+
+TEST_F(QueryAction, StoredValueOverAMillionBytesIsAnObjectAndItsRowStays) {
+  // 'x' and then 1.5 MB of two-byte letters: a first part of 1,024 bytes
+  // would end inside a letter, so it ends before it.
+  const std::string big_text = "'x' || replace(hex(zeroblob(375000)), '00', char(233, 233))";
+  const std::string files = root.make(
+      "files.db", "CREATE TABLE f(name, data); INSERT INTO f VALUES('a', x'01'),"
+                  "('blob', zeroblob(2000000)), ('text', " + big_text + "),"
+                  "('huge', zeroblob(17 * 1024 * 1024)), ('z', 'tail');");
+  std::string head_text = "x";
+  for (int i = 0; i < 511; ++i) head_text += "\xc3\xa9";
+  const std::string zeros48(96, '0');
+  const std::string sql = "SELECT name, data FROM f";
+  const std::string plain = mask_ms(root.query(files, sql));
+  EXPECT_EQ(plain, doc_head(root.reported("files.db"),
+                            "{\"name\":\"name\",\"decl\":\"\"},{\"name\":\"data\",\"decl\":\"\"}") +
+                       "[\"a\",{\"blob_bytes\":1,\"hex\":\"01\"}],"
+                       "[\"blob\",{\"blob_bytes\":2000000,\"hex\":\"" + zeros48 + "...\"}],"
+                       "[\"text\",{\"text_bytes\":1500001,\"text\":\"" + head_text + "\"}],"
+                       "[\"huge\",{\"blob_bytes\":17825792,\"hex\":\"" + zeros48 + "...\"}],"
+                       "[\"z\",\"tail\"]" + closing(5, false, false, "\"text\",\"blob\""));
+  // The exact form writes values up to 16 MiB whole; the 17 MiB one stays
+  // an object.
+  const std::string exact =
+      root.run("action=query&exact=1&db=" + uri_component(files) + "&sql=" + uri_component(sql));
+  EXPECT_NE(exact.find("[\"blob\",{\"blob_bytes\":2000000,\"hex\":\"" + std::string(4000000, '0') +
+                       "\"}]"),
+            std::string::npos);
+  EXPECT_NE(exact.find(",{\"blob_bytes\":17825792,\"hex\":\"" + zeros48 + "...\"}],[\"z\",\"tail\"]]"),
+            std::string::npos);
+  std::string whole_text = "x";
+  for (int i = 0; i < 750000; ++i) whole_text += "\xc3\xa9";
+  EXPECT_NE(exact.find("[\"text\",\"" + whole_text + "\"]"), std::string::npos);
 }
 
 TEST_F(QueryAction, RowCapDrawsTheLineAt500) {
@@ -309,7 +356,7 @@ TEST_F(QueryAction, TypesComeFromTheFirstRowAlone) {
 
 TEST_F(QueryAction, FailureWhileSteppingEndsWithTheErrorTail) {
   const std::string head = doc_head(root.reported("t.db"), "{\"name\":\"v\",\"decl\":\"\"}");
-  // A value over the 1,000,000-byte length limit, after two good rows.
+  // A value the statement makes over 1,000,000 bytes, after two good rows.
   EXPECT_EQ(root.query(db,
                        "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM c LIMIT 3) "
                        "SELECT CASE WHEN x < 3 THEN x ELSE zeroblob(2000000) END AS v FROM c"),

@@ -36,6 +36,18 @@ TEST(JsonStr, EscapeTable) {
   EXPECT_EQ(captured(json_str, nullptr), "\"\"");
 }
 
+TEST(JsonText, NulAlwaysEscapedOtherControlBytesOnlyInTheExactForm) {
+  const std::string in("a\0b\x01\x1f\n\"\x7f", 8);
+  for (const auto &[form, out] : {std::pair{value_form::plain, "\"a\\u0000b\\n\\\"\x7f\""},
+                                  std::pair{value_form::exact,
+                                            "\"a\\u0000b\\u0001\\u001f\\n\\\"\x7f\""}}) {
+    testing::internal::CaptureStdout();
+    json_text(in.data(), in.size(), form);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), out);
+  }
+}
+
 TEST(JsonError, DetailMemberOnlyWhenNotEmpty) {
   testing::internal::CaptureStdout();
   json_error("x", "");

@@ -116,6 +116,72 @@ TEST(NumberText, DoublesMatchPrintfOnRandomNiceValues) {
   EXPECT_EQ(found.count(), 0) << found.shown();
 }
 
+// The significant digits of a number text: those of its mantissa from the
+// first digit that is not 0 to the last.
+int significant_digits(const std::string &text) {
+  std::string digits;
+  for (char c : text.substr(0, text.find('e'))) {
+    if (c >= '0' && c <= '9') digits += c;
+  }
+  const std::size_t first = digits.find_first_not_of('0');
+  if (first == std::string::npos) return 0;
+  return static_cast<int>(digits.find_last_not_of('0') - first + 1);
+}
+
+// The exact form against the C library's reader: every text reads back as
+// the very same double, with no more digits than the fewest %.Ng that does
+// (found by trying each N), and with a point or an exponent, so that a JSON
+// reader takes it for a real.
+void check_exact_double(mismatches &found, double value) {
+  char ours[NUMBER_CAP];
+  const std::string text(ours, format_double_exact(value, ours));
+  const double back = std::strtod(text.c_str(), nullptr);
+  int fewest = 17;
+  char shortest[64];
+  for (int n = 1; n <= 17; ++n) {
+    std::snprintf(shortest, sizeof shortest, "%.*g", n, value);
+    if (std::strtod(shortest, nullptr) == value) {
+      fewest = n;
+      break;
+    }
+  }
+  const bool reads_back = std::memcmp(&back, &value, sizeof value) == 0;
+  const bool real_form = text.find_first_of(".e") != std::string::npos;
+  const bool shortest_digits = significant_digits(text) <= fewest;
+  found.check(text.c_str(), text.size(),
+              reads_back && real_form && shortest_digits ? text.c_str() : shortest);
+}
+
+TEST(NumberText, ExactDoublesReadBackWithTheFewestDigits) {
+  const struct {
+    double value;
+    const char *text;
+  } forms[] = {
+      {0.1 + 0.2, "0.30000000000000004"}, {100.0, "100.0"}, {1.0 / 3, "0.3333333333333333"},
+      {-0.0, "-0.0"}, {0.0, "0.0"}, {1e20, "1e+20"}, {1e-5, "1e-05"}, {5e-324, "5e-324"},
+      {DBL_MAX, "1.7976931348623157e+308"}, {9007199254740993.0, "9007199254740992.0"},
+      {123456.0, "123456.0"}, {1e15, "1000000000000000.0"}, {1e16, "1e+16"},
+      {3009430353536497152.0, "3.009430353536497e+18"}, {0.0001, "0.0001"},
+  };
+  for (const auto &f : forms) {
+    char ours[NUMBER_CAP];
+    EXPECT_EQ(std::string(ours, format_double_exact(f.value, ours)), f.text);
+  }
+  std::mt19937_64 random(0x5eed'0020);
+  mismatches found;
+  for (int i = 0; i < 200'000; ++i) {
+    const double value = from_bits(random());
+    if (std::isfinite(value)) check_exact_double(found, value);
+  }
+  for (int exponent = -323; exponent <= 308; ++exponent) {
+    const double power = std::pow(10.0, exponent);
+    for (double value : {power, -power, std::nextafter(power, 0.0), std::nextafter(power, DBL_MAX)}) {
+      if (std::isfinite(value)) check_exact_double(found, value);
+    }
+  }
+  EXPECT_EQ(found.count(), 0) << found.shown();
+}
+
 TEST(NumberText, IntegersMatchPrintf) {
   mismatches found;
   for (long long value : {0LL, 1LL, -1LL, 9LL, 10LL, -10LL, LLONG_MAX, LLONG_MIN, LLONG_MIN + 1,
