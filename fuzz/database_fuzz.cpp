@@ -171,12 +171,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   budget_begin(plat_ticks_ms());
   action_schema(p.db.c_str());
   check_response("schema");
-  // Both forms of the values: the exact one writes blobs whole and every
-  // control byte escaped.
+  // Both forms of the values (the exact one writes blobs whole and every
+  // control byte escaped) and the lines of both downloads.
   for (const char *sql : QUERIES) {
     for (const value_form form : {value_form::plain, value_form::exact}) {
       budget_begin(plat_ticks_ms());
-      action_query(p.db.c_str(), sql, form);
+      action_query(p.db.c_str(), sql, form, row_shape::arrays);
+      check_response(sql);
+    }
+    for (const row_shape shape : {row_shape::csv_lines, row_shape::json_lines}) {
+      budget_begin(plat_ticks_ms());
+      action_query(p.db.c_str(), sql, value_form::exact, shape);
       check_response(sql);
     }
   }

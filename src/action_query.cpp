@@ -30,6 +30,15 @@ constexpr int TEXT_HEAD_BYTES = 1024;
 // The longest text or blob written whole in the exact form.
 constexpr int EXACT_VALUE_BYTES = 16 * 1024 * 1024;
 constexpr std::size_t HEX_CHUNK_BYTES = 2048;  // blob bytes turned into hex per write
+// A download answer (CSV or JSON lines) takes rows for DOWNLOAD_SLICE_MS
+// after compiling, then stops at a row and says it was cut, so that the
+// next request can go on from there well inside its own budget; at most
+// DOWNLOAD_ROWS, which keeps one answer a few tens of MB.
+constexpr int DOWNLOAD_ROWS = 100000;
+constexpr int DOWNLOAD_SLICE_MS = 1000;
+// The most columns a result can have (SQLite's default limit): the columns
+// whose keys a JSON line numbers when their names repeat.
+constexpr int KEYED_COLUMNS = 2000;
 constexpr std::size_t KEYWORD_CAP = 32;   // no accepted keyword comes near 31 letters
 constexpr char READ_ONLY_DETAIL[] = "only SELECT / WITH / PRAGMA / EXPLAIN statements are accepted";
 
@@ -113,7 +122,22 @@ static sqlite3_stmt *compile_one_statement(sqlite3 *db, const char *sql, const c
   return stmt;
 }
 
-static void write_columns(sqlite3_stmt *stmt, int n) {
+// Opens the rows: an array, or the one string of a download's lines.
+static void begin_rows(row_shape shape) {
+  if (shape == row_shape::arrays) {
+    out_lit(",\"rows\":[");
+    return;
+  }
+  out_lit(",\"lines\":\"");
+  out_in_string(true);
+}
+
+static void end_rows(row_shape shape) {
+  out_in_string(false);
+  out_byte(shape == row_shape::arrays ? ']' : '"');
+}
+
+static void write_columns(sqlite3_stmt *stmt, int n, row_shape shape) {
   out_lit(",\"columns\":[");
   for (int i = 0; i < n; ++i) {
     if (i > 0) out_byte(',');
@@ -123,7 +147,8 @@ static void write_columns(sqlite3_stmt *stmt, int n) {
     json_str(sqlite3_column_decltype(stmt, i));
     out_byte('}');
   }
-  out_lit("],\"rows\":[");
+  out_byte(']');
+  begin_rows(shape);
 }
 
 // JSON has no non-finite numbers, so those go out as strings.
@@ -257,6 +282,7 @@ struct query_run {
   const char *path;
   const char *sql;
   value_form form;
+  row_shape shape;
   bool has_computed;  // a result column does not come straight from a table
   budget_state budget;
   query_phase phase;
@@ -264,30 +290,119 @@ struct query_run {
   int n;               // result columns
   row_stream_end end;
   type_slots types;
+  // For a JSON line: 0 for a column whose name is the first of its kind,
+  // else its place among the columns of that name (2, 3, ...).
+  unsigned short key_number[KEYED_COLUMNS];
 };
 
-/// Writes the current row as a JSON array. With `types` given, also records
-/// the storage class of each of its first MAX_TYPED_COLUMNS values there.
-/// Returns false when the deadline passed between two values: the row then
-/// ends where it stopped.
-static bool write_row(sqlite3_stmt *stmt, int n, type_slots *types, const query_run &run) {
-  out_byte('[');
+/// Records the storage class of each of the first MAX_TYPED_COLUMNS values
+/// of the current row.
+static void record_types(sqlite3_stmt *stmt, int n, type_slots *types) {
+  for (int k = 0; k < n && k < MAX_TYPED_COLUMNS; ++k) {
+    copy_str((*types)[k], TYPE_NAME_CAP, storage_class_name(sqlite3_column_type(stmt, k)));
+  }
+}
+
+// A CSV field: quoted when it holds a quote, a comma or a line break, with
+// its quotes doubled.
+static void write_csv_text(const char *text, int length) {
+  const char *end = text + length;
+  bool quoted = false;
+  for (const char *p = text; p < end && !quoted; ++p) {
+    quoted = *p == '"' || *p == ',' || *p == '\n' || *p == '\r';
+  }
+  if (!quoted) {
+    out_bytes(text, static_cast<std::size_t>(length));
+    return;
+  }
+  out_byte('"');
+  for (const char *p = text; p < end;) {
+    const char *quote = static_cast<const char *>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
+    const char *stop = quote != nullptr ? quote + 1 : end;
+    out_bytes(p, static_cast<std::size_t>(stop - p));
+    if (quote != nullptr) out_byte('"');
+    p = stop;
+  }
+  out_byte('"');
+}
+
+// A value as a CSV field, exactly: nothing for NULL, a real that reads back
+// as the same double, text as it is, a blob as all its bytes in hex.
+static void write_csv_value(sqlite3_stmt *stmt, int k) {
+  switch (sqlite3_column_type(stmt, k)) {
+    case SQLITE_INTEGER: json_int(sqlite3_column_int64(stmt, k)); break;
+    case SQLITE_FLOAT: {
+      const double value = sqlite3_column_double(stmt, k);
+      if (value > DBL_MAX) {
+        out_lit("Infinity");
+      } else if (value < -DBL_MAX) {
+        out_lit("-Infinity");
+      } else {
+        json_double(value, value_form::exact);
+      }
+      break;
+    }
+    case SQLITE_TEXT: {
+      const unsigned char *text = sqlite3_column_text(stmt, k);
+      write_csv_text(reinterpret_cast<const char *>(text != nullptr ? text : reinterpret_cast<const unsigned char *>("")),
+                     sqlite3_column_bytes(stmt, k));
+      break;
+    }
+    case SQLITE_BLOB: {
+      const unsigned char *bytes = static_cast<const unsigned char *>(sqlite3_column_blob(stmt, k));
+      write_hex(bytes, sqlite3_column_bytes(stmt, k));
+      break;
+    }
+    default: break;
+  }
+}
+
+// The key of column k in a JSON line: its name, with ":2", ":3"... after a
+// name that an earlier column has too.
+static void write_key(sqlite3_stmt *stmt, int k, const query_run &run) {
+  const char *name = sqlite3_column_name(stmt, k);
+  if (name == nullptr) name = "";
+  out_byte('"');
+  json_chars(name, std::strlen(name), value_form::exact);
+  if (k < KEYED_COLUMNS && run.key_number[k] > 0) {
+    out_byte(':');
+    json_int(run.key_number[k]);
+  }
+  out_lit("\":");
+}
+
+/// Writes the current row in the run's shape: a JSON array, a CSV line, or
+/// a JSON object of the column keys. Returns false when the deadline
+/// passed between two values: the row then ends where it stopped.
+static bool write_row(sqlite3_stmt *stmt, const query_run &run) {
+  static const char OPENING[] = {'[', '\0', '{'};
+  static const char CLOSING[] = {']', '\n', '}'};
+  const int shape = static_cast<int>(run.shape);
+  if (OPENING[shape] != '\0') out_byte(OPENING[shape]);
   bool whole = true;
-  for (int k = 0; k < n; ++k) {
+  for (int k = 0; k < run.n; ++k) {
     // A row of many large values takes long to write: check between them.
     if (k > 0 && budget_expired(run.budget)) {
       whole = false;
       break;
     }
     if (k > 0) out_byte(',');
-    const int storage_class = sqlite3_column_type(stmt, k);
-    write_value(stmt, k, storage_class, run.form);
-    if (types != nullptr && k < MAX_TYPED_COLUMNS) {
-      copy_str((*types)[k], TYPE_NAME_CAP, storage_class_name(storage_class));
+    if (run.shape == row_shape::csv_lines) {
+      write_csv_value(stmt, k);
+      continue;
     }
+    if (run.shape == row_shape::json_lines) write_key(stmt, k, run);
+    write_value(stmt, k, sqlite3_column_type(stmt, k), run.form);
   }
-  out_byte(']');
+  out_byte(CLOSING[shape]);
   return whole;
+}
+
+// Between two rows: a comma between arrays, a comma and a line break
+// between JSON lines; a CSV line has ended with its own line break.
+static void write_row_separator(row_shape shape) {
+  if (shape == row_shape::arrays) out_byte(',');
+  if (shape == row_shape::json_lines) out_lit(",\n");
 }
 
 /// Steps the statement and writes each row as it comes, the first row's
@@ -296,6 +411,9 @@ static bool write_row(sqlite3_stmt *stmt, int n, type_slots *types, const query_
 /// deadline has passed.
 static void stream_rows(sqlite3_stmt *stmt, query_run *run) {
   row_stream_end &end = run->end;
+  const bool download = run->shape != row_shape::arrays;
+  const int cap = download ? DOWNLOAD_ROWS : MAX_ROWS;
+  const long long slice_end = run->start_ms + DOWNLOAD_SLICE_MS;
   for (;;) {
     if (budget_expired(run->budget)) {
       end.stopped = true;
@@ -303,7 +421,7 @@ static void stream_rows(sqlite3_stmt *stmt, query_run *run) {
     }
     end.step_rc = inside_sqlite([&] { return sqlite3_step(stmt); });
     if (end.step_rc != SQLITE_ROW) break;
-    if (end.rows == MAX_ROWS) {
+    if (end.rows == cap || (download && end.rows > 0 && plat_ticks_ms() >= slice_end)) {
       end.capped = true;
       break;
     }
@@ -311,8 +429,9 @@ static void stream_rows(sqlite3_stmt *stmt, query_run *run) {
       end.too_big = true;
       break;
     }
-    if (end.rows > 0) out_byte(',');
-    const bool whole = write_row(stmt, run->n, end.rows == 0 ? &run->types : nullptr, *run);
+    if (end.rows == 0) record_types(stmt, run->n, &run->types);
+    if (end.rows > 0) write_row_separator(run->shape);
+    const bool whole = write_row(stmt, *run);
     ++end.rows;
     if (!whole) {
       end.stopped = true;
@@ -322,13 +441,16 @@ static void stream_rows(sqlite3_stmt *stmt, query_run *run) {
 }
 
 static void write_closing_fields(const row_stream_end &end, bool truncated, long long ms,
-                                 bool aborted, int n, const type_slots &types) {
-  out_lit("],\"row_count\":");
+                                 bool aborted, const query_run &run) {
+  const int n = run.n;
+  const type_slots &types = run.types;
+  end_rows(run.shape);
+  out_lit(",\"row_count\":");
   json_int(end.rows);
   out_lit(",\"truncated\":");
   json_bool(truncated);
   out_lit(",\"limit\":");
-  json_int(MAX_ROWS);
+  json_int(run.shape == row_shape::arrays ? MAX_ROWS : DOWNLOAD_ROWS);
   out_lit(",\"ms\":");
   json_int(ms);
   out_lit(",\"aborted\":");
@@ -345,12 +467,26 @@ static void write_closing_fields(const row_stream_end &end, bool truncated, long
 
 // A statement that failed while stepping: the rows already written stay,
 // the counts are left out.
-static void write_error_tail(const char *message, bool aborted) {
-  out_lit("],\"error\":");
+static void write_error_tail(const char *message, bool aborted, row_shape shape) {
+  end_rows(shape);
+  out_lit(",\"error\":");
   json_str(message != nullptr ? message : "statement failed");
   out_lit(",\"aborted\":");
   json_bool(aborted);
   out_lit("}\n");
+}
+
+// Fills the run's key numbers: the second column named "a" is "a:2".
+static void number_repeated_names(sqlite3_stmt *stmt, query_run *run) {
+  for (int k = 0; k < run->n && k < KEYED_COLUMNS; ++k) {
+    const char *name = sqlite3_column_name(stmt, k);
+    int same = 1;
+    for (int j = 0; j < k; ++j) {
+      const char *earlier = sqlite3_column_name(stmt, j);
+      if (name != nullptr && earlier != nullptr && std::strcmp(name, earlier) == 0) ++same;
+    }
+    run->key_number[k] = static_cast<unsigned short>(same > 1 ? same : 0);
+  }
 }
 
 /// Writes the success document of the compiled `stmt`, from the header
@@ -360,24 +496,25 @@ static void write_result(sqlite3 *db, sqlite3_stmt *stmt, query_run *run) {
   for (int k = 0; k < run->n; ++k) {
     if (sqlite3_column_table_name(stmt, k) == nullptr) run->has_computed = true;
   }
+  if (run->shape == row_shape::json_lines) number_repeated_names(stmt, run);
   run->phase = query_phase::streaming;
   json_header();
   out_lit("{\"ok\":true,\"action\":\"query\",\"readonly\":true,\"db\":");
   json_str(run->path);
-  write_columns(stmt, run->n);
+  write_columns(stmt, run->n, run->shape);
   stream_rows(stmt, run);
   const row_stream_end &end = run->end;
   // Only the budget interrupts a statement: by the progress handler, by the
   // watchdog, or by the row writer's own check.
   const bool aborted = run->budget.aborted != 0 || end.step_rc == SQLITE_INTERRUPT || end.stopped;
   if (end.capped || aborted) {
-    write_closing_fields(end, true, plat_ticks_ms() - run->start_ms, aborted, run->n, run->types);
+    write_closing_fields(end, true, plat_ticks_ms() - run->start_ms, aborted, *run);
   } else if (end.step_rc == SQLITE_DONE) {
-    write_closing_fields(end, false, plat_ticks_ms() - run->start_ms, false, run->n, run->types);
+    write_closing_fields(end, false, plat_ticks_ms() - run->start_ms, false, *run);
   } else if (end.too_big) {
-    write_error_tail(sqlite3_errstr(SQLITE_TOOBIG), false);
+    write_error_tail(sqlite3_errstr(SQLITE_TOOBIG), false, run->shape);
   } else {
-    write_error_tail(sqlite3_errmsg(db), false);
+    write_error_tail(sqlite3_errmsg(db), false, run->shape);
   }
 }
 
@@ -411,13 +548,13 @@ static void run_statement(void *arg) {
     case query_phase::opening: refuse_open_after_hard_stop(); break;
     case query_phase::compiling: json_error("sql_error", sqlite3_errstr(SQLITE_INTERRUPT)); break;
     case query_phase::streaming:
-      write_closing_fields(run.end, true, plat_ticks_ms() - run.start_ms, true, run.n, run.types);
+      write_closing_fields(run.end, true, plat_ticks_ms() - run.start_ms, true, run);
       break;
   }
   plat_exit_now(0);
 }
 
-void action_query(const char *db, const char *sql, value_form form) {
+void action_query(const char *db, const char *sql, value_form form, row_shape shape) {
   if (sql[0] == '\0') {
     json_error("missing_sql", "pass ?sql=SELECT ... or POST sql=...");
     return;
@@ -430,13 +567,15 @@ void action_query(const char *db, const char *sql, value_form form) {
   }
   query_run run{path,
                 sql,
-                form,
+                shape == row_shape::arrays ? form : value_form::exact,
+                shape,
                 false,
                 budget_state{},
                 query_phase::opening,
                 0,
                 0,
                 row_stream_end{SQLITE_OK, 0, false, false, false},
+                {},
                 {}};
   budget_start(&run.budget);
   if (!plat_run_cuttable(run_statement, &run)) finish_after_hard_stop(run);

@@ -13,8 +13,9 @@ void action_dbs();
 void action_schema(const char *db);
 
 /// Runs the one read-only statement `sql` against the database `db`, its
-/// values written in `form`.
-void action_query(const char *db, const char *sql, value_form form);
+/// rows written in `shape`, their values in `form` (always exact for the
+/// lines of a download).
+void action_query(const char *db, const char *sql, value_form form, row_shape shape);
 
 /// Reports the program's build, the library version and the fixed limits.
 void action_info();

@@ -30,6 +30,63 @@ void script_header() {
 
 static bool passes_unchanged(unsigned char c) { return c >= 0x20 && c != '"' && c != '\\'; }
 
+static bool g_in_string = false;  // out_in_string
+
+// The escape of one byte that does not pass unchanged, into `escape` (at
+// least 6 bytes); returns its length, 0 for a byte that is dropped.
+static std::size_t escape_of(unsigned char c, value_form form, char *escape) {
+  static const char HEX_DIGITS[] = "0123456789abcdef";
+  switch (c) {
+    case '"': std::memcpy(escape, "\\\"", 2); return 2;
+    case '\\': std::memcpy(escape, "\\\\", 2); return 2;
+    case '\n': std::memcpy(escape, "\\n", 2); return 2;
+    case '\r': std::memcpy(escape, "\\r", 2); return 2;
+    case '\t': std::memcpy(escape, "\\t", 2); return 2;
+    default:
+      // The plain form drops the control bytes other than NUL.
+      if (c != 0 && form == value_form::plain) return 0;
+      std::memcpy(escape, "\\u00", 4);
+      escape[4] = HEX_DIGITS[c >> 4];
+      escape[5] = HEX_DIGITS[c & 0x0f];
+      return 6;
+  }
+}
+
+// Writes `n` bytes escaped for the inside of a JSON string, straight to
+// the platform's output. Plain runs go out in one write; only the bytes
+// that need care are handled one at a time.
+static void write_escaped(const unsigned char *p, std::size_t n, value_form form) {
+  const unsigned char *end = p + n;
+  while (p < end) {
+    const unsigned char *run = p;
+    while (p < end && passes_unchanged(*p)) ++p;
+    if (p > run) plat_out(reinterpret_cast<const char *>(run), static_cast<std::size_t>(p - run));
+    if (p == end) break;
+    char escape[6];
+    const std::size_t length = escape_of(*p, form, escape);
+    if (length > 0) plat_out(escape, length);
+    ++p;
+  }
+}
+
+void out_bytes(const char *bytes, std::size_t n) {
+  if (g_in_string) {
+    write_escaped(reinterpret_cast<const unsigned char *>(bytes), n, value_form::exact);
+  } else {
+    plat_out(bytes, n);
+  }
+}
+
+void out_byte(char c) {
+  if (g_in_string) {
+    write_escaped(reinterpret_cast<const unsigned char *>(&c), 1, value_form::exact);
+  } else {
+    plat_out_byte(c);
+  }
+}
+
+void out_in_string(bool on) { g_in_string = on; }
+
 void out_text(const char *s) { out_bytes(s, std::strlen(s)); }
 
 void json_int(long long value) {
@@ -43,39 +100,26 @@ void json_double(double value, value_form form) {
                                             : format_double(value, text));
 }
 
-// The \u00XX escape of a control byte.
-static void out_control_escape(unsigned char c) {
-  static const char HEX_DIGITS[] = "0123456789abcdef";
-  char escape[] = "\\u0000";
-  escape[4] = HEX_DIGITS[c >> 4];
-  escape[5] = HEX_DIGITS[c & 0x0f];
-  out_bytes(escape, 6);
-}
-
-void json_text(const char *s, std::size_t n, value_form form) {
-  out_byte('"');
+// Inside out_in_string the text is escaped twice: first as the JSON text
+// it is part of, then by out_bytes as the content of the outer string.
+void json_chars(const char *s, std::size_t n, value_form form) {
   const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
   const unsigned char *end = p + n;
   while (p < end) {
-    // Plain runs go out in one write; only the bytes that need care are
-    // handled one at a time.
     const unsigned char *run = p;
     while (p < end && passes_unchanged(*p)) ++p;
     if (p > run) out_bytes(reinterpret_cast<const char *>(run), static_cast<std::size_t>(p - run));
     if (p == end) break;
-    switch (*p) {
-      case '"': out_lit("\\\""); break;
-      case '\\': out_lit("\\\\"); break;
-      case '\n': out_lit("\\n"); break;
-      case '\r': out_lit("\\r"); break;
-      case '\t': out_lit("\\t"); break;
-      case '\0': out_control_escape(*p); break;
-      default:
-        if (form == value_form::exact) out_control_escape(*p);
-        break;  // the plain form drops the other control bytes
-    }
+    char escape[6];
+    const std::size_t length = escape_of(*p, form, escape);
+    if (length > 0) out_bytes(escape, length);
     ++p;
   }
+}
+
+void json_text(const char *s, std::size_t n, value_form form) {
+  out_byte('"');
+  json_chars(s, n, form);
   out_byte('"');
 }
 

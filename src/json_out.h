@@ -7,17 +7,22 @@
 #include "number_text.h"
 #include "platform/platform.h"
 
+/// Writes the `n` bytes at `bytes`, escaped while out_in_string is on.
+void out_bytes(const char *bytes, std::size_t n);
+
+/// Writes the single byte `c`: a separator, a bracket, a quote.
+void out_byte(char c);
+
 /// Writes a literal fragment with its exact length (no terminator).
 template <std::size_t N>
 inline void out_lit(const char (&text)[N]) {
-  plat_out(text, N - 1);
+  out_bytes(text, N - 1);
 }
 
-/// Writes the `n` bytes at `bytes`.
-inline void out_bytes(const char *bytes, std::size_t n) { plat_out(bytes, n); }
-
-/// Writes the single byte `c`: a separator, a bracket, a quote.
-inline void out_byte(char c) { plat_out_byte(c); }
+/// While on, everything the writers write goes out as the content of one
+/// JSON string literal, escaped as json_text's exact form escapes it: a
+/// whole JSON or CSV text can so be written inside a document's string.
+void out_in_string(bool on);
 
 /// Writes the NUL-terminated text `s` as it is, with no quotes or escapes.
 void out_text(const char *s);
@@ -31,6 +36,12 @@ void json_int(long long value);
 /// it is stored: reals that read back as the same double, blobs whole in
 /// hex, every control byte escaped.
 enum class value_form { plain, exact };
+
+/// The shape of a query answer's rows: `arrays`, the grid's JSON arrays of
+/// values (`rows`); or the lines of a downloaded file, written as one string
+/// (`lines`): `csv_lines` (format=csv) or `json_lines` (format=jsonl), one
+/// JSON object per row.
+enum class row_shape { arrays, csv_lines, json_lines };
 
 /// Writes `value` as format_double (plain) or format_double_exact (exact)
 /// forms it.
@@ -57,6 +68,10 @@ void json_str(const char *s);
 /// below 0x20 are dropped in the plain form and written \u00XX in the exact
 /// one; every byte from 0x20 up passes unchanged.
 void json_text(const char *s, std::size_t n, value_form form);
+
+/// Writes the `n` bytes at `s` as json_text does, without the quotes: a
+/// part of a string literal.
+void json_chars(const char *s, std::size_t n, value_form form);
 
 /// Writes a complete error response: header block, then
 /// {"ok":false,"error":code[,"detail":detail]} and LF. The detail member is

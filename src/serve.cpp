@@ -14,6 +14,13 @@ static void run_schema(const request_fields &fields) { action_schema(fields.db);
 static void run_info(const request_fields &) { action_info(); }
 static void run_asset(const request_fields &fields) { action_asset(fields.name); }
 
+// format=csv and format=jsonl ask for the lines of a downloaded file.
+static row_shape rows_asked(const request_fields &fields) {
+  if (std::strcmp(fields.format, "csv") == 0) return row_shape::csv_lines;
+  if (std::strcmp(fields.format, "jsonl") == 0) return row_shape::json_lines;
+  return row_shape::arrays;
+}
+
 // A statement that lost its end could still parse and then run as another
 // statement, so it is refused before any database is opened.
 static void run_query(const request_fields &fields) {
@@ -21,7 +28,8 @@ static void run_query(const request_fields &fields) {
     json_error("sql_error", detail);
     return;
   }
-  action_query(fields.db, fields.sql, fields.exact ? value_form::exact : value_form::plain);
+  action_query(fields.db, fields.sql, fields.exact ? value_form::exact : value_form::plain,
+               rows_asked(fields));
 }
 
 struct action_row {

@@ -3,6 +3,7 @@
 // encodings, the row cap and the budget.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -299,6 +300,69 @@ TEST_F(QueryAction, StoredValueOverAMillionBytesIsAnObjectAndItsRowStays) {
   std::string whole_text = "x";
   for (int i = 0; i < 750000; ++i) whole_text += "\xc3\xa9";
   EXPECT_NE(exact.find("[\"text\",\"" + whole_text + "\"]"), std::string::npos);
+}
+
+TEST_F(QueryAction, DownloadLinesHoldEveryValueExactly) {
+  const std::string sql =
+      "SELECT 1 AS a, 0.1 + 0.2 AS a, 'x,\"y' || char(10) || 'z' AS b, x'00ff' AS c, NULL AS d, "
+      "100.0 AS e, 'n' || char(0) AS f UNION ALL SELECT -7, 9e999, 'plain', x'', 'q', 1e16, ''";
+  const std::string columns =
+      "{\"name\":\"a\",\"decl\":\"\"},{\"name\":\"a\",\"decl\":\"\"},{\"name\":\"b\",\"decl\":\"\"},"
+      "{\"name\":\"c\",\"decl\":\"\"},{\"name\":\"d\",\"decl\":\"\"},{\"name\":\"e\",\"decl\":\"\"},"
+      "{\"name\":\"f\",\"decl\":\"\"}";
+  const std::string head = JSON_HEAD +
+                           "{\"ok\":true,\"action\":\"query\",\"readonly\":true,\"db\":\"" +
+                           root.reported("t.db") + "\",\"columns\":[" + columns + "],\"lines\":\"";
+  const std::string tail =
+      "\",\"row_count\":2,\"truncated\":false,\"limit\":100000,\"ms\":#,\"aborted\":false,"
+      "\"types\":[\"int\",\"float\",\"text\",\"blob\",\"null\",\"float\",\"text\"]}\n";
+  const struct {
+    const char *format;
+    std::string lines;  // as the JSON string holds them
+  } cases[] = {
+      {"csv",
+       "1,0.30000000000000004,\\\"x,\\\"\\\"y\\nz\\\",00ff,,100.0,n\\u0000\\n"
+       "-7,Infinity,plain,,q,1e+16,\\n"},
+      // One object per row, keyed by column name ("a:2" for the second a).
+      {"jsonl",
+       "{\\\"a\\\":1,\\\"a:2\\\":0.30000000000000004,\\\"b\\\":\\\"x,\\\\\\\"y\\\\nz\\\","
+       "\\\"c\\\":{\\\"blob_bytes\\\":2,\\\"hex\\\":\\\"00ff\\\"},\\\"d\\\":null,\\\"e\\\":100.0,"
+       "\\\"f\\\":\\\"n\\\\u0000\\\"},\\n"
+       "{\\\"a\\\":-7,\\\"a:2\\\":\\\"Infinity\\\",\\\"b\\\":\\\"plain\\\","
+       "\\\"c\\\":{\\\"blob_bytes\\\":0,\\\"hex\\\":\\\"\\\"},\\\"d\\\":\\\"q\\\",\\\"e\\\":1e+16,"
+       "\\\"f\\\":\\\"\\\"}"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(mask_ms(root.run(std::string("action=query&format=") + c.format +
+                               "&db=" + uri_component(db) + "&sql=" + uri_component(sql))),
+              head + c.lines + tail)
+        << c.format;
+  }
+}
+
+TEST_F(QueryAction, DownloadGoesOnFromWhereEachAnswerStopped) {
+  // 150,000 rows take at least two answers (100,000 rows at most, or what
+  // a second of writing gives); each says where it stopped by its count.
+  constexpr int TOTAL = 150000;
+  std::string expected;
+  for (int i = 1; i <= TOTAL; ++i) expected += std::to_string(i) + "\\n";
+  std::string lines;
+  int answers = 0;
+  for (bool more = true; more && answers < 20; ++answers) {
+    // Each line is digits and an escaped line break: its "n" counts it.
+    const std::string sql = "SELECT * FROM (" + counting(TOTAL) + ") LIMIT -1 OFFSET " +
+                            std::to_string(std::count(lines.begin(), lines.end(), 'n'));
+    const std::string out = root.run("action=query&format=csv&db=" + uri_component(db) +
+                                     "&sql=" + uri_component(sql));
+    const std::size_t start = out.find(",\"lines\":\"") + 10;
+    const std::size_t stop = out.find("\",\"row_count\":", start);
+    ASSERT_NE(stop, std::string::npos) << out.substr(0, 400);
+    lines += out.substr(start, stop - start);
+    more = out.find(",\"truncated\":true,\"limit\":100000,", stop) != std::string::npos;
+    EXPECT_NE(out.find(",\"aborted\":false,", stop), std::string::npos);
+  }
+  EXPECT_GE(answers, 2);
+  EXPECT_TRUE(lines == expected) << lines.size() << " bytes against " << expected.size();
 }
 
 TEST_F(QueryAction, RowCapDrawsTheLineAt500) {
