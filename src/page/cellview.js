@@ -72,20 +72,82 @@ function cellContent(value) {
   if (value === null || value === undefined) return {kind: 'NULL', shown: 'NULL', copied: ''};
   if (isBlob(value)) {
     var size = value.blob_bytes + (value.blob_bytes === 1 ? ' byte' : ' bytes');
-    return {kind: 'blob, ' + size, shown: hexRows(text(value.hex)), copied: text(value.hex)};
+    var part = /\.\.\.$/.test(text(value.hex)) ? ', first ' + text(value.hex).replace(/\.+$/, '').length / 2 + ' shown' : '';
+    return {kind: 'blob, ' + size + part, shown: hexRows(text(value.hex)), copied: text(value.hex)};
+  }
+  if (isBigText(value)) {
+    return {kind: 'text, ' + plural(value.text_bytes, 'byte') + ', the first ' +
+                plural(utf8Length(value.text), 'byte') + ' shown',
+            shown: showInvisible(value.text), copied: value.text};
   }
   if (isNumeric(value)) return {kind: 'number', shown: String(value), copied: String(value)};
   if (typeof value !== 'string')
     return {kind: 'value', shown: stringifyExact(value), copied: stringifyExact(value)};
   var pretty = prettyJson(value);
-  if (pretty !== null) return {kind: 'JSON text', shown: pretty, copied: value};
-  return {kind: 'text, ' + plural(value.length, 'character'), shown: value, copied: value};
+  if (pretty !== null) return {kind: 'JSON text', shown: showInvisible(pretty), copied: value};
+  return {kind: 'text, ' + plural(value.length, 'character'), shown: showInvisible(value), copied: value};
 }
 
-function showCell(value, column) {
+function utf8Length(value) { return new TextEncoder().encode(value).length; }
+
+/// The statement that gives the value of `row` (an array of the grid's
+/// answer) at column `index` alone, or null when the result cannot be
+/// asked again (a statement that runs as typed): by its key in a table
+/// opened from the panel, else by its place in the result.
+function cellStatement(row, index) {
+  var v = view;
+  var at = lastData && lastData.rows ? lastData.rows.indexOf(row) : -1;
+  if (!isPaged(v) || at < 0) return null;
+  var column = (lastData.columns || [])[index];
+  if (isKeyed(v) && v.keys && v.keys[at] !== undefined && column) {
+    return 'SELECT ' + quotedName(column.name) + ' FROM ' + quotedName(v.table.name) + ' WHERE ' +
+        v.key + ' = ' + v.keys[at];
+  }
+  return 'SELECT * FROM (\n' + resultBody(v) + '\n)' + orderClause(v) + ' LIMIT 1 OFFSET ' +
+      (v.page * v.size + at);
+}
+
+// The answer to the viewer's own request, read exactly; a text too long for
+// the page's reader of exact integers goes to the browser's own.
+function readCellAnswer(response) {
+  return response.text().then(function(body) {
+    try {
+      return parseJsonExact(body);
+    } catch (e) {
+      return JSON.parse(body);
+    }
+  });
+}
+
+/// Asks the program for the value again in the exact form (reals with all
+/// their digits, blobs whole, every control byte kept, text up to 16 MiB)
+/// and shows it in place of the grid's.
+function showExactValue(row, index, column, body) {
+  var sql = cellStatement(row, index);
+  if (sql === null) return;
+  var single = /^SELECT "/.test(sql);
+  var url = apiUrl('query', 'db=' + encodeURIComponent(currentDb) + '&exact=1');
+  var headers = withPassword({'Content-Type': 'application/x-www-form-urlencoded'});
+  abandonRequest('cell');
+  var controller = new AbortController();
+  latestRequest.cell = {seq: ++requestSeq, controller: controller};
+  fetch(url, {method: 'POST', headers: headers, body: 'sql=' + encodeURIComponent(sql),
+              signal: controller.signal})
+      .then(readCellAnswer)
+      .then(function(answer) {
+        var current = latestRequest.cell && latestRequest.cell.controller === controller;
+        if (!current || panelOwner !== 'cell' || !isEnvelope(answer) || answer.ok !== true ||
+            answer.error || !answer.rows || !answer.rows.length) {
+          return;
+        }
+        fillCell(body, answer.rows[0][single ? 0 : index], column, true);
+      }, function() {});
+}
+
+function fillCell(body, value, column, exact) {
   var content = cellContent(value);
-  var body = openPanel('cell', 'Value of ' + text(column.name));
-  body.appendChild(make('div', 'hint', content.kind));
+  empty(body);
+  body.appendChild(make('div', 'hint', content.kind + (exact ? DOT + 'exact' : '')));
   body.appendChild(textBlock(content.shown));
   var row = make('div', 'row');
   var button = make('button', 'ghost', 'Copy value');
@@ -93,6 +155,12 @@ function showCell(value, column) {
   button.addEventListener('click', function() { copy(content.copied, 'Value'); });
   row.appendChild(button);
   body.appendChild(row);
+}
+
+function showCell(value, column, row, index) {
+  var body = openPanel('cell', 'Value of ' + text(column.name));
+  fillCell(body, value, column, false);
+  if (row && value !== null && value !== undefined) showExactValue(row, index, column, body);
 }
 
 // The keyboard reaches the values too: the grid's first cell is one tab

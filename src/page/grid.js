@@ -40,12 +40,41 @@ function visibleText(value) {
   return shown.replace(/^ +| +$/g, function(spaces) { return SPACE_MARK.repeat(spaces.length); });
 }
 
+// A stored value over a million bytes comes as an object with its size
+// and first bytes; a blob of that size carries more than its bytes shown.
+var BIG_VALUE_BYTES = 1000000;
+
+/// A text of the program too long to come whole: {text_bytes, text}.
+function isBigText(value) {
+  return isRecord(value) && typeof value.text_bytes === 'number' && typeof value.text === 'string';
+}
+
+// Control characters have no glyph of their own: each is shown as its
+// symbol from the Control Pictures block (NUL as \u2400), DEL as \u2421, and
+// the C1 controls and the invisible format characters as <U+XXXX>. Tab, line
+// feed and carriage return are left to the cell's own look.
+var INVISIBLE = /[\u0000-\u0008\u000b\u000c\u000e-\u001f\u007f-\u009f\u200b-\u200f\u2028-\u202e\u2060-\u2064\ufeff]/g;
+
+function showInvisible(value) {
+  return value.replace(INVISIBLE, function(c) {
+    var code = c.charCodeAt(0);
+    if (code < 0x20) return String.fromCharCode(0x2400 + code);
+    if (code === 0x7f) return '\u2421';
+    return '<U+' + code.toString(16).toUpperCase().padStart(4, '0') + '>';
+  });
+}
+
 function cellValue(value) {
   if (value === null || value === undefined) return {text: 'NULL', className: 'null'};
-  if (isBlob(value)) return {text: '[blob ' + value.blob_bytes + ']', className: 'null'};
+  if (isBlob(value)) {
+    var size = value.blob_bytes > BIG_VALUE_BYTES ? bytes(value.blob_bytes) + ' blob' : 'blob ' + value.blob_bytes;
+    return {text: '[' + size + ']', className: 'null'};
+  }
+  if (isBigText(value))
+    return {text: '[' + bytes(value.text_bytes) + ' text] ' + visibleText(showInvisible(value.text)), className: ''};
   if (isNumeric(value)) return {text: String(value), className: 'num'};
   if (typeof value === 'object') return {text: stringifyExact(value), className: ''};
-  return {text: visibleText(String(value)), className: ''};
+  return {text: visibleText(showInvisible(String(value))), className: ''};
 }
 
 function headerCell(column, index) {
@@ -71,7 +100,7 @@ function bodyRow(row, columns) {
     var cell = cellValue(row[i]);
     var td = make('td', cell.className, cell.text);
     td.title = cell.text;
-    td.addEventListener('click', showCell.bind(null, row[i], columns[i]));
+    td.addEventListener('click', showCell.bind(null, row[i], columns[i], row, i));
     tr.appendChild(td);
   }
   return tr;

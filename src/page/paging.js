@@ -105,6 +105,8 @@ function pageAnswer(v, page, size, answer) {
   rows = rows.slice(0, size);
   if (isKeyed(v)) {
     if (rows.length) v.starts[page + 1] = String(rows[rows.length - 1][columns.length - 1]);
+    // The key of each row on screen, for the cell viewer's exact value.
+    v.keys = rows.map(function(row) { return String(row[columns.length - 1]); });
     columns = columns.slice(0, -1);
     rows = rows.map(function(row) { return row.slice(0, columns.length); });
   }

@@ -10,12 +10,40 @@ function chooseTable(table) {
   openTable(table, {});
 }
 
+// The count of a table whose count the schema left unknown (null: it did
+// not finish in its share of the schema's time), asked on its own request,
+// which has the whole budget. `count` is the span that shows it.
+function countRows(table, count, countButton) {
+  countButton.disabled = true;
+  countButton.textContent = 'Counting...';
+  queryRows('count', 'SELECT count(*) FROM ' + quotedName(table.name)).then(function(rows) {
+    var n = rows.length && rows[0].length ? rows[0][0] : null;
+    if (!isNumeric(n)) throw new Error('stopped at the time budget');
+    table.rows = n;
+    count.textContent = '  ' + n + (table.type === 'view' ? ' view' : '');
+    countButton.remove();
+  }).catch(function(error) {
+    countButton.disabled = false;
+    countButton.textContent = 'Count rows';
+    countButton.title = 'Could not count: ' + failureText(error);
+  });
+}
+
 function tableButton(table) {
   var button = make('button', 'titem');
   button.type = 'button';
   button.appendChild(document.createTextNode(text(table.name)));
-  var rows = table.rows === null || table.rows === undefined ? '?' : table.rows;
-  button.appendChild(make('span', 'n', '  ' + rows + (table.type === 'view' ? ' view' : '')));
+  var unknown = table.rows === null || table.rows === undefined;
+  var count = make('span', 'n', '  ' + (unknown ? '?' : table.rows) + (table.type === 'view' ? ' view' : ''));
+  button.appendChild(count);
+  if (unknown) {
+    count.title = 'not counted within the time the table list had';
+    var countButton = make('button', 'ghost count', 'Count rows');
+    countButton.type = 'button';
+    countButton.setAttribute('aria-label', 'Count the rows of ' + text(table.name));
+    countButton.addEventListener('click', function() { countRows(table, count, countButton); });
+    button.countButton = countButton;
+  }
   button.title = (table.columns || [])
                      .map(function(column) { return text(column.name) + ' ' + text(column.type); })
                      .join('\n');
@@ -50,7 +78,11 @@ function showSchema(path, answer) {
     placeholder(tables, 'No tables.');
     return;
   }
-  list.forEach(function(table) { tables.appendChild(tableButton(table)); });
+  list.forEach(function(table) {
+    var button = tableButton(table);
+    tables.appendChild(button);
+    if (button.countButton) tables.appendChild(button.countButton);
+  });
   if (editor) editor.setSchema(editorSchema(list));
 }
 
