@@ -12,6 +12,7 @@ heap limit, from /usr/bin/time -v.
 The fixtures are made here, in a scratch directory that is removed after.
 Usage: bench/bench.py [path of the plugin_sqlite binary]
 """
+import json
 import os
 import re
 import shlex
@@ -20,7 +21,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import json
+import time
 import urllib.parse
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -179,6 +180,77 @@ def cpu_model():
     return "unknown"
 
 
+DOWNLOAD_ROWS = 1_000_000
+BIG_TABLES = 20
+BIG_ROWS_PER_TABLE = 135_000  # rows of about 1,000 bytes: some 2.7 GB in all
+
+
+def make_download_db(path):
+    """1,000,000 rows of 5 columns: an integer key, a real, two texts and an integer."""
+    subprocess.run([SQLITE3, path], check=True, input=(
+        "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
+        "CREATE TABLE t(id INTEGER PRIMARY KEY, r REAL, name TEXT, note TEXT, n INTEGER);"
+        f"WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < {DOWNLOAD_ROWS}) "
+        "INSERT INTO t SELECT i, i / 7.0, 'name ' || i, CASE WHEN i % 10 = 0 THEN 'a, \"quoted\" note' "
+        "ELSE 'note' END, i * 31 % 1000 FROM c;"), text=True)
+
+
+def make_big_db(path):
+    """BIG_TABLES tables of BIG_ROWS_PER_TABLE rows of about 1,000 bytes, a view over each."""
+    sql = "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
+    for i in range(BIG_TABLES):
+        sql += (f"CREATE TABLE big{i:02}(id INTEGER PRIMARY KEY, a INTEGER, b TEXT, c BLOB);"
+                f"WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < {BIG_ROWS_PER_TABLE}) "
+                f"INSERT INTO big{i:02} SELECT x, x * 7, 'row ' || x, zeroblob(960) FROM n;")
+    subprocess.run([SQLITE3, path], check=True, input=sql, text=True)
+
+
+def download_with_plugin(root, db):
+    """Every row of t as CSV, request after request, each going on from the
+    row where the last stopped, as the Explorer's Download CSV does. Returns
+    the rows received and the requests made."""
+    rows = 0
+    requests = 0
+    while True:
+        sql = f"SELECT * FROM (SELECT * FROM t) LIMIT -1 OFFSET {rows}"
+        env = query_env(root, "query", db, sql)
+        env["QUERY_STRING"] += "&format=csv"
+        out = subprocess.run(command_line(env, [BIN]), capture_output=True).stdout
+        answer = json.loads(out[out.index(b"\r\n\r\n") + 4:])
+        requests += 1
+        rows += answer["row_count"]
+        if not answer["truncated"] or answer["aborted"] or answer["row_count"] == 0:
+            return rows, requests
+
+
+def download_ratio(root, db, runs=3):
+    """Median wall time of the whole download and of `sqlite3 -csv` writing the
+    same rows, in alternating order."""
+    ours, peer = [], []
+    received = requests = 0
+    for _ in range(runs):
+        start = time.perf_counter()
+        received, requests = download_with_plugin(root, db)
+        ours.append(time.perf_counter() - start)
+        start = time.perf_counter()
+        subprocess.run([SQLITE3, "-readonly", "-csv", db, "SELECT * FROM t"], check=True,
+                       stdout=subprocess.DEVNULL)
+        peer.append(time.perf_counter() - start)
+    return statistics.median(ours), statistics.median(peer), received, requests
+
+
+def big_schema(root, db):
+    """The schema answer of the big file: wall time, tables listed, counts given."""
+    start = time.perf_counter()
+    out = subprocess.run(command_line(query_env(root, "schema", db), [BIN]), capture_output=True).stdout
+    elapsed = time.perf_counter() - start
+    answer = json.loads(out[out.index(b"\r\n\r\n") + 4:])
+    tables = answer["tables"]
+    counted = sum(1 for t in tables if t["rows"] is not None)
+    whole = all(len(t["columns"]) == 4 for t in tables)
+    return elapsed, len(tables), counted, whole, answer["truncated"]
+
+
 def main():
     if not os.access(BIN, os.X_OK):
         sys.exit(f"no executable at {BIN}: run `make build` first")
@@ -257,6 +329,19 @@ def main():
             rss.append((name, *peak_rss_kb(env, [BIN])))
         empty_rss, _ = peak_rss_kb([], [empty])
 
+        print("Making the large fixtures...", file=sys.stderr)
+        ddir = os.path.join(work, "d")
+        os.makedirs(ddir)
+        ddb = os.path.join(ddir, "download.db")
+        make_download_db(ddb)
+        download = download_ratio(ddir, ddb)
+        bdir = os.path.join(work, "b")
+        os.makedirs(bdir)
+        bdb = os.path.join(bdir, "big.db")
+        make_big_db(bdb)
+        big_bytes = os.path.getsize(bdb)
+        big = [big_schema(bdir, bdb) for _ in range(3)]
+
     print(f"plugin_sqlite bench: {version}, commit {commit}")
     print(f"machine: {os.cpu_count()} CPUs (nproc), {cpu_model()}; "
           f"load average {load_before} before, {load_after} after the timings")
@@ -288,6 +373,18 @@ def main():
     print(f"| (the empty static C program) | {empty_rss / 1024:.1f} MiB |")
     print()
     print(f"The sort past the heap limit ends with: ...{rss[-1][2][-100:]}")
+    print()
+    ours_s, peer_s, received, requests = download
+    print(f"Download of {DOWNLOAD_ROWS:,} rows x 5 columns as CSV, request after request as the "
+          f"Explorer makes them ({requests} requests, {received:,} rows) against `sqlite3 -readonly -csv` "
+          f"of the same table: {ours_s:.2f} s / {peer_s:.2f} s = {ours_s / peer_s:.2f}x "
+          f"(goal <= 5x: {'met' if ours_s / peer_s <= 5 else 'not met'}); medians of 3, alternating.")
+    print()
+    print(f"Schema of a {big_bytes / 1e9:.1f} GB file of {BIG_TABLES} tables of {BIG_ROWS_PER_TABLE:,} rows "
+          "(just written, so mostly in the page cache), three runs:")
+    for elapsed, listed, counted, whole, truncated in big:
+        print(f"- {elapsed * 1000:.0f} ms, {listed} of {BIG_TABLES} tables listed with all their columns: "
+              f"{'yes' if whole else 'no'}, {counted} counted, truncated {str(truncated).lower()}")
 
 
 if __name__ == "__main__":

@@ -52,26 +52,28 @@ static std::size_t escape_of(unsigned char c, value_form form, char *escape) {
   }
 }
 
-// Writes `n` bytes escaped for the inside of a JSON string, straight to
-// the platform's output. Plain runs go out in one write; only the bytes
-// that need care are handled one at a time.
-static void write_escaped(const unsigned char *p, std::size_t n, value_form form) {
+// Writes `n` bytes escaped for the inside of a JSON string to `sink`.
+// Plain runs go out in one write; only the bytes that need care are
+// handled one at a time.
+static void write_escaped(const char *s, std::size_t n, value_form form,
+                          void (*sink)(const char *, std::size_t)) {
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
   const unsigned char *end = p + n;
   while (p < end) {
     const unsigned char *run = p;
     while (p < end && passes_unchanged(*p)) ++p;
-    if (p > run) plat_out(reinterpret_cast<const char *>(run), static_cast<std::size_t>(p - run));
+    if (p > run) sink(reinterpret_cast<const char *>(run), static_cast<std::size_t>(p - run));
     if (p == end) break;
     char escape[6];
     const std::size_t length = escape_of(*p, form, escape);
-    if (length > 0) plat_out(escape, length);
+    if (length > 0) sink(escape, length);
     ++p;
   }
 }
 
 void out_bytes(const char *bytes, std::size_t n) {
   if (g_in_string) {
-    write_escaped(reinterpret_cast<const unsigned char *>(bytes), n, value_form::exact);
+    write_escaped(bytes, n, value_form::exact, plat_out);
   } else {
     plat_out(bytes, n);
   }
@@ -79,7 +81,7 @@ void out_bytes(const char *bytes, std::size_t n) {
 
 void out_byte(char c) {
   if (g_in_string) {
-    write_escaped(reinterpret_cast<const unsigned char *>(&c), 1, value_form::exact);
+    write_escaped(&c, 1, value_form::exact, plat_out);
   } else {
     plat_out_byte(c);
   }
@@ -103,18 +105,7 @@ void json_double(double value, value_form form) {
 // Inside out_in_string the text is escaped twice: first as the JSON text
 // it is part of, then by out_bytes as the content of the outer string.
 void json_chars(const char *s, std::size_t n, value_form form) {
-  const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
-  const unsigned char *end = p + n;
-  while (p < end) {
-    const unsigned char *run = p;
-    while (p < end && passes_unchanged(*p)) ++p;
-    if (p > run) out_bytes(reinterpret_cast<const char *>(run), static_cast<std::size_t>(p - run));
-    if (p == end) break;
-    char escape[6];
-    const std::size_t length = escape_of(*p, form, escape);
-    if (length > 0) out_bytes(escape, length);
-    ++p;
-  }
+  write_escaped(s, n, form, out_bytes);
 }
 
 void json_text(const char *s, std::size_t n, value_form form) {

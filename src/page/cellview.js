@@ -121,8 +121,8 @@ function readCellAnswer(response) {
 
 /// Asks the program for the value again in the exact form (reals with all
 /// their digits, blobs whole, every control byte kept, text up to 16 MiB)
-/// and shows it in place of the grid's.
-function showExactValue(row, index, column, body) {
+/// and shows it in place of the grid's, through `show`.
+function showExactValue(row, index, show) {
   var sql = cellStatement(row, index);
   if (sql === null) return;
   var single = /^SELECT "/.test(sql);
@@ -140,27 +140,30 @@ function showExactValue(row, index, column, body) {
             answer.error || !answer.rows || !answer.rows.length) {
           return;
         }
-        fillCell(body, answer.rows[0][single ? 0 : index], column, true);
+        show(answer.rows[0][single ? 0 : index], true);
       }, function() {});
-}
-
-function fillCell(body, value, column, exact) {
-  var content = cellContent(value);
-  empty(body);
-  body.appendChild(make('div', 'hint', content.kind + (exact ? DOT + 'exact' : '')));
-  body.appendChild(textBlock(content.shown));
-  var row = make('div', 'row');
-  var button = make('button', 'ghost', 'Copy value');
-  button.type = 'button';
-  button.addEventListener('click', function() { copy(content.copied, 'Value'); });
-  row.appendChild(button);
-  body.appendChild(row);
 }
 
 function showCell(value, column, row, index) {
   var body = openPanel('cell', 'Value of ' + text(column.name));
-  fillCell(body, value, column, false);
-  if (row && value !== null && value !== undefined) showExactValue(row, index, column, body);
+  var hint = make('div', 'hint');
+  var block = textBlock('');
+  var content = null;
+  function show(shown, exact) {
+    content = cellContent(shown);
+    hint.textContent = content.kind + (exact ? DOT + 'exact' : '');
+    block.textContent = content.shown;
+  }
+  show(value, false);
+  body.appendChild(hint);
+  body.appendChild(block);
+  var buttons = make('div', 'row');
+  var button = make('button', 'ghost', 'Copy value');
+  button.type = 'button';
+  button.addEventListener('click', function() { copy(content.copied, 'Value'); });
+  buttons.appendChild(button);
+  body.appendChild(buttons);
+  if (row && value !== null && value !== undefined) showExactValue(row, index, show);
 }
 
 // The keyboard reaches the values too: the grid's first cell is one tab
