@@ -13,10 +13,10 @@ function chooseTable(table) {
 // The count of a table whose count the schema left unknown (null: it did
 // not finish in its share of the schema's time), asked on its own request,
 // which has the whole budget. `count` is the span that shows it.
-function countRows(table, count, countButton) {
+function countTable(table, count, countButton) {
   countButton.disabled = true;
   countButton.textContent = 'Counting...';
-  queryRows('count', 'SELECT count(*) FROM ' + quotedName(table.name)).then(function(rows) {
+  queryRows('table count', 'SELECT count(*) FROM ' + quotedName(table.name)).then(function(rows) {
     var n = rows.length && rows[0].length ? rows[0][0] : null;
     if (!isNumeric(n)) throw new Error('stopped at the time budget');
     table.rows = n;
@@ -41,7 +41,7 @@ function tableButton(table) {
     var countButton = make('button', 'ghost count', 'Count rows');
     countButton.type = 'button';
     countButton.setAttribute('aria-label', 'Count the rows of ' + text(table.name));
-    countButton.addEventListener('click', function() { countRows(table, count, countButton); });
+    countButton.addEventListener('click', function() { countTable(table, count, countButton); });
     button.countButton = countButton;
   }
   button.title = (table.columns || [])

@@ -85,6 +85,11 @@ function shell(db, args, sql) {
   return childProcess.execFileSync('sqlite3', [...args, db, sql], {maxBuffer: 1 << 30}).toString('utf8');
 }
 
+async function chooseFacts(page) {
+  const facts = await page.$eval('#dbsel', (select) => Array.from(select.options).find((o) => /facts\.db$/.test(o.value)).value);
+  await page.selectOption('#dbsel', facts);
+}
+
 describe('whole values', {timeout: 240000}, () => {
   let fixture;
   let page;
@@ -138,8 +143,7 @@ describe('whole values', {timeout: 240000}, () => {
   });
 
   test('Download CSV of a 10,000-row table is the sqlite3 shell\'s CSV, cell by cell', async () => {
-    const facts = await page.$eval('#dbsel', (select) => Array.from(select.options).find((o) => /facts\.db$/.test(o.value)).value);
-    await page.selectOption('#dbsel', facts);
+    await chooseFacts(page);
     await page.click('#tables .titem:has-text("facts")');
     await page.waitForFunction(() => /^100 rows/.test(document.getElementById('qmeta').textContent));
     const [file] = await Promise.all([page.waitForEvent('download'), page.click('#dlcsvbtn')]);
@@ -187,12 +191,13 @@ describe('whole values', {timeout: 240000}, () => {
   });
 
   test('a count the schema left unknown shows "?" and can be asked for on its own', async () => {
+    await chooseFacts(page);
     const button = '#tables button.count';
     await page.waitForSelector(button);
     assert.match(await page.textContent('#tables .titem:has-text("forever") .n'), /\?/);
     await page.click(button);
     await page.waitForFunction(
-        (selector) => /^Could not count: /.test(document.querySelector(selector).title), button, {timeout: 8000});
+        (selector) => /^Could not count: /.test(document.querySelector(selector).title), button, {timeout: 30000});
     assert.equal(await page.textContent(button), 'Count rows');
   });
 });
