@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "budget.h"
+#include "guarded_vfs.h"
 #include "page_cache.h"
 #include "platform/platform.h"
 #include "request.h"
@@ -214,6 +215,8 @@ static void harden(sqlite3 *db) {
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+  // Closing the last connection to a WAL database would checkpoint it.
+  sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   sqlite3_exec(db, "PRAGMA cell_size_check=ON;PRAGMA mmap_size=0", nullptr, nullptr, nullptr);
 }
 
@@ -269,17 +272,18 @@ static void immutable_uri(const char *path, char *uri) {
   copy_str(uri + n, URI_CAP - n, "?immutable=1");
 }
 
-// Reading a WAL database makes SQLite create its -wal and -shm files, which
-// would write into the user's folder. When no writer has a -wal file open,
-// every committed page is in the main file, so it is read as immutable:
-// no lock, no side file. A database that is being written is opened as
-// usual and shares the writer's -wal and -shm. An empty file is read as
-// immutable too, so that no -wal file beside it is deleted.
-static int open_read_only(const char *path, sqlite3 **db) {
-  if (!reads_as_immutable(path)) return sqlite3_open_v2(path, db, OPEN_FLAGS, nullptr);
+// A database whose header says WAL but that has no -wal file beside it
+// would make SQLite create one; every committed page is in the main file,
+// so it is read as immutable: no lock, no side file. An empty file is read
+// as immutable too, since SQLite removes a -wal file beside a database of
+// no pages. Every other database goes through the guarded file layer,
+// which reads a leftover log without touching the files beside it and
+// shares the -wal and -shm of a database another program is writing.
+static int open_read_only(const char *path, const char *vfs, sqlite3 **db) {
+  if (!reads_as_immutable(path)) return sqlite3_open_v2(path, db, OPEN_FLAGS, vfs);
   char uri[URI_CAP];
   immutable_uri(path, uri);
-  return sqlite3_open_v2(uri, db, OPEN_FLAGS | SQLITE_OPEN_URI, nullptr);
+  return sqlite3_open_v2(uri, db, OPEN_FLAGS | SQLITE_OPEN_URI, vfs);
 }
 
 // Replaces the system calls of SQLite's file layer by the platform's guarded
@@ -304,12 +308,13 @@ sqlite3 *open_ro(const char *path, int *rc) {
   // One request may not take the node's memory: past this, SQLite fails the
   // statement with its out-of-memory error.
   sqlite3_hard_heap_limit64(HEAP_LIMIT_BYTES);
-  if (!guard_sqlite_files()) {
+  const char *vfs = guarded_vfs_name();
+  if (vfs == nullptr || !guard_sqlite_files()) {
     *rc = SQLITE_CANTOPEN;
     return nullptr;
   }
   sqlite3 *db = nullptr;
-  const int opened = open_read_only(path, &db);
+  const int opened = open_read_only(path, vfs, &db);
   if (opened != SQLITE_OK) {
     if (db != nullptr) sqlite3_close(db);
     *rc = opened;

@@ -9,7 +9,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
 #include <atomic>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -181,6 +184,64 @@ TEST_F(FileAttack, NoSideFileAppearsWhateverTheHeaderSays) {
     EXPECT_NE(root.schema(root.at(c.name)).find("\"table_count\":1"), std::string::npos) << c.name;
     EXPECT_EQ(names_in(root.at("")), before) << c.name;
   }
+}
+
+// The files in `dir` with their bytes.
+std::map<std::string, std::string> contents_of(const std::string &dir) {
+  std::map<std::string, std::string> files;
+  for (const std::string &name : names_in(dir)) {
+    if (name != "." && name != "..") files[name] = read_file(dir + "/" + name);
+  }
+  return files;
+}
+
+// A program that wrote a WAL database and died leaves its log (and often
+// its -shm) beside it. Reading such a database creates, changes and
+// removes nothing beside it, whatever lies there, and still shows the rows
+// committed in the log. A database another program has open shares its
+// log as usual.
+TEST_F(FileAttack, ALeftoverLogIsReadWithoutTouchingAnyFileBesideIt) {
+  // The files of a live writer with one row in the main file and one only
+  // in its log, copied while it runs: the copies belong to nobody.
+  const std::string live = root.at("live.db");
+  sqlite3 *w = open_writer(live);
+  ASSERT_EQ(sqlite3_exec(w,
+                         "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0; CREATE TABLE t(x);"
+                         "INSERT INTO t VALUES(1); PRAGMA wal_checkpoint(TRUNCATE);"
+                         "INSERT INTO t VALUES(2);",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  const std::string db = read_file(live), wal = read_file(live + "-wal");
+  const std::string shm = read_file(live + "-shm");
+  ASSERT_FALSE(wal.empty());
+  std::string rollback_header = db;
+  rollback_header[18] = rollback_header[19] = 1;
+  const struct {
+    const char *name;
+    std::map<std::string, std::string> files;
+    const char *rows;
+  } cases[] = {
+      {"log alone", {{"x.db", db}, {"x.db-wal", wal}}, "[[1],[2]]"},
+      {"log and index", {{"x.db", db}, {"x.db-wal", wal}, {"x.db-shm", shm}}, "[[1],[2]]"},
+      {"rollback header and log", {{"x.db", rollback_header}, {"x.db-wal", wal}}, "[[1],[2]]"},
+      {"empty log", {{"x.db", db}, {"x.db-wal", ""}}, "[[1]]"},
+  };
+  int n = 0;
+  for (const auto &c : cases) {
+    const std::string dir = root.at("case" + std::to_string(++n));
+    make_dirs(dir);
+    for (const auto &file : c.files) write_file(dir + "/" + file.first, file.second);
+    const std::string path = dir + "/x.db";
+    const std::string rows = "\"rows\":" + std::string(c.rows) + ",";
+    EXPECT_NE(root.query(path, "SELECT x FROM t ORDER BY x").find(rows), std::string::npos)
+        << c.name;
+    EXPECT_NE(root.schema(path).find("\"table_count\":1"), std::string::npos) << c.name;
+    EXPECT_EQ(contents_of(dir), c.files) << c.name;
+  }
+  // The writer still has it open: its log is shared, rows and all.
+  EXPECT_NE(root.query(live, "SELECT x FROM t ORDER BY x").find("\"rows\":[[1],[2]],"),
+            std::string::npos);
+  sqlite3_close(w);
 }
 
 // A folder whose name would add URI parameters, reached through a link

@@ -4,6 +4,10 @@
 // must come within the budget and a small margin, as one complete document.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -196,9 +200,11 @@ TEST_F(HardStop, DiscoveryStopsAtTheBudgetAndSaysTheRootWasCut) {
 class writer {
  public:
   explicit writer(const std::string &path) { sqlite3_open(path.c_str(), &db_); }
-  ~writer() {
+  ~writer() { close(); }
+  void close() {
     stop();
     sqlite3_close(db_);
+    db_ = nullptr;
   }
   int exec(const char *sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
   void commit_in_a_loop() {
@@ -273,6 +279,34 @@ TEST_F(HardStop, AHostThatStopsReadingCannotKeepTheLock) {
   EXPECT_LT(r.elapsed_ms, ANSWER_BOUND_MS + wine_allowance_ms());
   EXPECT_GE(locked_at.load(), 0) << "the writer never got the lock";
   EXPECT_LT(locked_at.load(), ANSWER_BOUND_MS + wine_allowance_ms() + 500);
+}
+
+// Another program's readers hold every read lock of a database's log: the
+// reader waits for them as for a writer's lock, and says so.
+TEST_F(HardStop, HeldReadLocksOfALogAreCalledLocked) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the read locks are taken with POSIX record locks";
+#else
+  writer w(db);
+  ASSERT_EQ(w.exec("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0; INSERT INTO t VALUES(2)"),
+            SQLITE_OK);
+  // The five read locks of SQLite's unix file layer: bytes 123 to 127 of
+  // the -shm file. The writer's connection keeps the file in use.
+  const int shm = open((db + "-shm").c_str(), O_RDWR);
+  ASSERT_GE(shm, 0);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 123;
+  lock.l_len = 5;
+  ASSERT_EQ(fcntl(shm, F_SETLK, &lock), 0);
+  const run_result r =
+      run_bounded("action=query&db=" + uri_component(db) + "&sql=SELECT%20x%20FROM%20t");
+  EXPECT_EQ(r.out, LOCKED);
+  EXPECT_GE(r.elapsed_ms, BUDGET_MS - 100);
+  w.close();
+  close(shm);  // after the writer: it drops every lock of this process on the file
+#endif
 }
 
 TEST_F(HardStop, ReadsBesideACommittingWriterAreNeverCalledForeign) {

@@ -91,6 +91,13 @@ struct plat_sqlite_syscall {
   void (*call)(void);  // the replacement, cast to SQLite's generic pointer
 };
 
+/// True when another program has the -shm file `path` of a WAL database
+/// open (it holds the lock SQLite keeps on it while a connection uses it).
+/// False when there is no such file, when it is not a regular file reached
+/// without a link, and when nobody has it open: then it is a leftover.
+/// The file is only looked at, never changed.
+bool plat_shm_in_use(const char *path);
+
 /// Name of the SQLite file layer (VFS) whose system calls are replaced.
 const char *plat_sqlite_vfs_name();
 
@@ -98,9 +105,9 @@ const char *plat_sqlite_vfs_name();
 /// installed, every file SQLite's file layer opens is opened without
 /// following a symbolic link in any component of its path (a link met there
 /// fails the open, also while SQLite makes the path absolute), without
-/// waiting (a FIFO or device never blocks the open), and only when it is a
+/// waiting (a FIFO or device never blocks the open), only when it is a
 /// regular file with a single link (anything else is closed again and the
-/// open fails). The path handed to SQLite must therefore already be the real
+/// open fails), and never created; no file is removed or truncated. The path handed to SQLite must therefore already be the real
 /// location of the file.
 const plat_sqlite_syscall *plat_sqlite_syscalls();
 

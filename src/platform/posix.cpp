@@ -270,8 +270,23 @@ static int open_without_links(const char *path, int flags, mode_t mode) {
   return static_cast<int>(fd);
 }
 
+// The program creates no file: SQLite's request to create one (a -wal or
+// -shm that is missing) fails as if the file were not there.
 static int guarded_open(const char *path, int flags, int mode) {
-  return keep_single_regular_file(open_without_links(path, flags, static_cast<mode_t>(mode)));
+  return keep_single_regular_file(
+      open_without_links(path, flags & ~(O_CREAT | O_EXCL), static_cast<mode_t>(mode)));
+}
+
+// Nothing is ever removed or cut short: SQLite removes a -wal file it takes
+// for spent, and cuts a -shm file it takes for stale.
+static int refused_unlink(const char *) {
+  errno = EPERM;
+  return -1;
+}
+
+static int refused_ftruncate(int, off_t) {
+  errno = EPERM;
+  return -1;
 }
 
 // SQLite reads a link while it makes a path absolute, before it opens the
@@ -296,12 +311,35 @@ long plat_read_head(const char *path, void *buf, std::size_t cap) {
   return static_cast<long>(got);
 }
 
+// Where SQLite's unix file layer keeps the "dead man" lock of a -shm file:
+// every connection that has the file open holds a shared lock on this byte.
+constexpr off_t SHM_DEAD_MAN_BYTE = 128;
+
+bool plat_shm_in_use(const char *path) {
+  const int fd = guarded_open(path, O_RDONLY, 0);
+  if (fd < 0) return false;
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = SHM_DEAD_MAN_BYTE;
+  lock.l_len = 1;
+  // F_GETLK reports a lock held by another process only.
+  const bool in_use = fcntl(fd, F_GETLK, &lock) != 0 || lock.l_type != F_UNLCK;
+  // The descriptor stays open until the process ends: closing any
+  // descriptor of a file drops every lock the process holds on that file,
+  // and SQLite in this process may hold some.
+  return in_use;
+}
+
 const char *plat_sqlite_vfs_name() { return "unix"; }
 
 const plat_sqlite_syscall *plat_sqlite_syscalls() {
   static const plat_sqlite_syscall CALLS[] = {
       {"open", reinterpret_cast<void (*)(void)>(guarded_open)},
       {"readlink", reinterpret_cast<void (*)(void)>(refused_readlink)},
+      {"unlink", reinterpret_cast<void (*)(void)>(refused_unlink)},
+      {"rmdir", reinterpret_cast<void (*)(void)>(refused_unlink)},
+      {"ftruncate", reinterpret_cast<void (*)(void)>(refused_ftruncate)},
       {nullptr, nullptr},
   };
   return CALLS;

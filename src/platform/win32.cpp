@@ -518,6 +518,27 @@ long plat_read_head(const char *path, void *buf, std::size_t cap) {
   return static_cast<long>(got);
 }
 
+// Where SQLite's Windows file layer keeps the "dead man" lock of a -shm
+// file: every connection that has the file open holds a shared lock on
+// this byte.
+constexpr DWORD SHM_DEAD_MAN_BYTE = 128;
+
+bool plat_shm_in_use(const char *path) {
+  static wchar_t wide[WIDE_PATH_UNITS];
+  if (!to_windows_path(path, wide)) return false;
+  const HANDLE file = guarded_create_file(wide, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  OVERLAPPED at{};
+  at.Offset = SHM_DEAD_MAN_BYTE;
+  // An exclusive lock is granted only when nobody holds a shared one.
+  const bool free = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                               &at) != 0;
+  if (free) UnlockFileEx(file, 0, 1, 0, &at);
+  CloseHandle(file);
+  return !free;
+}
+
 const char *plat_sqlite_vfs_name() { return "win32"; }
 
 const plat_sqlite_syscall *plat_sqlite_syscalls() {
