@@ -9,6 +9,7 @@
 
 #include "budget.h"
 #include "guarded_vfs.h"
+#include "heap_bound.h"
 #include "page_cache.h"
 #include "platform/platform.h"
 #include "request.h"
@@ -182,7 +183,6 @@ constexpr int OPEN_FLAGS = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_O
 constexpr int MAX_VALUE_BYTES = 32 * 1024 * 1024;
 constexpr int MAX_SQL_BYTES = 16384;
 constexpr int BUSY_TIMEOUT_MS = 500;
-constexpr sqlite3_int64 HEAP_LIMIT_BYTES = 64 * 1024 * 1024;
 
 // Tighter limits for untrusted SQL, each still far above what a reading
 // statement written by a person needs.
@@ -303,11 +303,15 @@ static bool guard_sqlite_files() {
 sqlite3 *open_ro(const char *path, int *rc) {
   *rc = 0;
   // The first open is where SQLite starts in this program, so the page
-  // cache is put in place here, once.
+  // cache and the bound on its memory are put in place here, once.
   install_page_cache();
-  // One request may not take the node's memory: past this, SQLite fails the
-  // statement with its out-of-memory error.
-  sqlite3_hard_heap_limit64(HEAP_LIMIT_BYTES);
+  // One request may not take the node's memory: past the bound, SQLite
+  // fails the statement with its out-of-memory error. The bound counts what
+  // the memory costs the process; the heap limit, which counts only the
+  // bytes SQLite asked for, stays for a process where SQLite started before
+  // the bound could be put in place.
+  install_heap_bound();
+  sqlite3_hard_heap_limit64(HEAP_BOUND_BYTES);
   const char *vfs = guarded_vfs_name();
   if (vfs == nullptr || !guard_sqlite_files()) {
     *rc = SQLITE_CANTOPEN;

@@ -15,6 +15,7 @@ struct run_result {
   long long out_bytes = 0;   // bytes written to standard output in all
   long long elapsed_ms = 0;  // from the start of the process to its end
   bool timed_out = false;    // killed after run_limits::timeout_ms
+  long long max_rss_kib = -1;  // peak resident memory of the process; -1 where unknown
 };
 
 /// Bounds on one run of the plug-in.

@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -184,7 +185,8 @@ run_result run_plugin(const std::vector<std::string> &env, const std::vector<std
     result.timed_out = true;
   }
   int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
+  rusage usage{};
+  if (wait4(pid, &wstatus, 0, &usage) == pid) result.max_rss_kib = usage.ru_maxrss;
   if (limits.never_read_out) close(out_pipe[0]);
   if (late_writer.joinable()) {
     late_writer.join();
