@@ -40,6 +40,10 @@ constexpr int PRAGMA_VDBE_OPS = 100000;
 // first, the clock's grain), and the closing of the document CLOSING_MS.
 constexpr long long LISTING_SLACK = 2;
 constexpr long long CLOSING_MS = 20;
+// Every count is tried for at least this long while the deadline is ahead:
+// a small table counts in far less, even on a loaded machine whose listing
+// so far made the reserve look large.
+constexpr long long MIN_COUNT_MS = 2;
 
 // Where the document stands, for the end written after a hard stop: the
 // opening of the database, the compiling of the table list, between two
@@ -106,14 +110,16 @@ static const char *text_or_empty(sqlite3_stmt *stmt, int column) {
 
 /// The moment the count of the next table must end: an equal share, among
 /// the tables still to count, of the time left once the listing of every
-/// table still to list has its reserve. Returns 0 when no time is left.
+/// table still to list has its reserve, and at least MIN_COUNT_MS. Returns
+/// 0 when not even that is left before the deadline.
 static long long count_end(const schema_run &run) {
   const long long left = run.to_list - run.written + 1;  // this table included
   const long long listed = run.written > 1 ? run.written - 1 : 1;
   const long long listing_reserve = LISTING_SLACK * (run.listing_ms + 1) * left / listed;
   const long long now = plat_ticks_ms();
   const long long share = (run.budget.deadline - CLOSING_MS - listing_reserve - now) / left;
-  return share > 0 ? now + share : 0;
+  if (share >= MIN_COUNT_MS) return now + share;
+  return now + MIN_COUNT_MS < run.budget.deadline - CLOSING_MS ? now + MIN_COUNT_MS : 0;
 }
 
 /// Writes the row count, or null when it cannot finish in its share of the
