@@ -3,13 +3,13 @@
 // literal, and shows the statement it runs in the statement box.
 
 var NUMBER = /^[+-]?(\d+(\.\d*)?|\.\d+)([eE][+-]?\d+)?$/;
-var COMPARISON = /^\s*(<=|>=|<|>|!=|=)\s*([\s\S]*?)\s*$/;
+var COMPARISON = /^\s*(<=|>=|<|>|!=|=)([\s\S]*)$/;
 var IN_LIST = /^\s*in\s+([\s\S]+)$/i;
 var IS_NULL = /^\s*is\s+null\s*$/i;
 var NOT_NULL = /^\s*(is\s+)?not\s+null\s*$/i;
 var NUMERIC_TYPE = /INT|REAL|FLOA|DOUB|NUM|DEC|BOOL/i;
 var FILTER_HINT = 'text: contains it; =x, !=x, >x, >=x, <x, <=x (numbers as numbers, ' +
-    'anything else as text, so dates work); in a, b, c; is null; not null';
+    'anything else as text, so dates work; =\'x\' is the text x); in a, b, c; is null; not null';
 
 function likeContains(value) {
   return '\'%' + text(value).replace(/[\\%_]/g, '\\$&').replace(/'/g, '\'\'') + '%\' ESCAPE \'\\\'';
@@ -23,6 +23,16 @@ function isNumericColumn(table, name) {
 /// A typed value as a SQL literal: a number as a number, anything else as
 /// text.
 function literal(value) { return NUMBER.test(value) ? value : sqlString(value); }
+
+/// The value compared with: after "=" and "!=" exactly as typed (spaces
+/// included), and text when it is in single quotes ('007' is not 7); an
+/// order comparison ignores the spaces around it.
+function operand(comparison) {
+  var value = comparison[2];
+  if (comparison[1] !== '=' && comparison[1] !== '!=') return literal(value.trim());
+  if (/^'[\s\S]*'$/.test(value)) return sqlString(value.slice(1, -1).replace(/''/g, '\''));
+  return NUMBER.test(value.trim()) ? value.trim() : sqlString(value);
+}
 
 /// The condition for one column's typed filter: "is null", "not null";
 /// "=x", "!=x", "<x", "<=x", ">x", ">=x" compare with x (a number as a
@@ -39,7 +49,7 @@ function filterCondition(table, name, typed) {
     return literal(item.trim());
   }).join(', ') + ')';
   var comparison = COMPARISON.exec(typed);
-  if (comparison && comparison[2] !== '') return column + ' ' + comparison[1] + ' ' + literal(comparison[2]);
+  if (comparison && comparison[2].trim() !== '') return column + ' ' + comparison[1] + ' ' + operand(comparison);
   if (NUMBER.test(typed.trim()) && isNumericColumn(table, name)) return column + ' = ' + typed.trim();
   // LIKE ends its pattern at a NUL; instr compares the whole value.
   if (typed.indexOf('\0') >= 0) return 'instr(' + column + ', ' + sqlString(typed) + ') > 0';

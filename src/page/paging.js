@@ -166,6 +166,7 @@ function showPage(v, page) {
         showPager(paged);
         keepSortedColumn(v);
         if (paged) focusAskedRow(v);
+        refreshFacets();
       },
       function(error) {
         runningQuery = null;

@@ -255,6 +255,54 @@ describe('Explorer as a daily tool', {timeout: 300000}, () => {
     });
   });
 
+  describe('facets', () => {
+    const facetValues = (page) => page.$$eval('#panelbody .facet', (b) => b.map((x) => x.textContent));
+
+    async function facet(page, name) {
+      await page.selectOption('select[aria-label="Facet column"]', name);
+      await page.waitForFunction(() => !/Counting/.test(document.getElementById('panelbody').textContent));
+    }
+
+    test('the most common values of a column, counted in the database; a value filters by it', async () => {
+      const page = await explorer();
+      await openTable(page, 'orders');
+      await page.click('#facetsbtn');
+      await facet(page, 'status');
+      assert.deepEqual(await facetValues(page), ['cancelled (1,000)', 'open (1,000)', 'shipped (1,000)']);
+      await page.click('#panelbody .facet:text-is("open (1,000)")');
+      await settled(page);
+      await page.waitForFunction(() => / of /.test(document.getElementById('range').textContent));
+      assert.equal(await page.textContent('#range'), 'rows 1-100 of 1,000');
+      await page.waitForFunction(() => document.querySelectorAll('#panelbody .facet').length === 1);
+      assert.deepEqual(await facetValues(page), ['open (1,000)'], 'the panel counts the filtered rows');
+      await facet(page, 'note');
+      assert.equal((await facetValues(page))[0], 'NULL (200)');
+      await page.click('#panelbody .facet:text-is("NULL (200)")');
+      await settled(page);
+      await page.waitForFunction(() => / of 200$/.test(document.getElementById('range').textContent));
+      assert.equal(await page.inputValue('#reswrap input[aria-label="Filter note"]'), 'is null');
+    });
+
+    test('values with spaces, quotes and emoji names match exactly; a statement is faceted too', async () => {
+      const page = await explorer();
+      await h.runSql(page, 'SELECT note, id FROM orders WHERE id <= 4 UNION ALL SELECT \'  padded  \', 0');
+      await page.click('#facetsbtn');
+      await facet(page, 'note');
+      assert.equal((await facetValues(page))[0], '\u2423\u2423padded\u2423\u2423 (2)');
+      await page.click('#panelbody .facet >> nth=0');
+      await settled(page);
+      assert.deepEqual(await column(page, 1), ['3', '0']);
+      await openTable(page, ODD_TABLE);
+      await page.click('#facetsbtn');
+      await facet(page, 'a b');
+      assert.deepEqual(await facetValues(page), ['x (2)', 'y (1)']);
+      await page.click('#panelbody .facet:text-is("y (1)")');
+      await settled(page);
+      assert.deepEqual(await h.gridRows(page), [['2', 'y']]);
+      assert.deepEqual(page.errors, []);
+    });
+  });
+
   describe('messages and states', () => {
     test('a first word that does not read is named; a budget stop says what helps', async () => {
       const page = await explorer();
