@@ -149,10 +149,14 @@ function showCell(value, column, row, index) {
   var hint = make('div', 'hint');
   var block = textBlock('');
   var content = null;
+  var current = value;
   function show(shown, exact) {
+    current = shown;
     content = cellContent(shown);
     hint.textContent = content.kind + (exact ? DOT + 'exact' : '');
     block.textContent = content.shown;
+    var bytes = isBlob(shown) ? wholeBlob(shown) : null;
+    if (bytes) blobImage(bytes, block);
   }
   show(value, false);
   body.appendChild(hint);
@@ -162,6 +166,8 @@ function showCell(value, column, row, index) {
   button.type = 'button';
   button.addEventListener('click', function() { copy(content.copied, 'Value'); });
   buttons.appendChild(button);
+  buttons.appendChild(saveButton(column, function() { return current; }));
+  rowButtons(buttons, row, lastData.columns || []);
   body.appendChild(buttons);
   if (row && value !== null && value !== undefined) showExactValue(row, index, show);
 }

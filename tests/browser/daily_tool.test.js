@@ -24,6 +24,9 @@ UPDATE orders SET note = 'tab' || char(9) || 'here' WHERE id = 1;
 UPDATE orders SET note = 'two' || char(10) || 'lines' WHERE id = 2;
 UPDATE orders SET note = '  padded  ' WHERE id = 3;
 UPDATE orders SET note = 'O''Brien "50%" \\ off' WHERE id = 4;
+CREATE TABLE images (id INTEGER PRIMARY KEY, data BLOB);
+INSERT INTO images VALUES (1, X'89504e470d0a1a0a0000000d49484452000000010000000108060000001f15c4890000000d49444154789c63f8cfc0f01f00050001ff89993d1d0000000049454e44ae426082'),
+  (2, X'89504e470d0a1a0a00000000deadbeef');
 CREATE TABLE "odd ""name"" \u{1f986}" (id INTEGER PRIMARY KEY, "a b" TEXT);
 INSERT INTO "odd ""name"" \u{1f986}" VALUES (1, 'x'), (2, 'y'), (3, 'x');
 `;
@@ -300,6 +303,58 @@ describe('Explorer as a daily tool', {timeout: 300000}, () => {
       await settled(page);
       assert.deepEqual(await h.gridRows(page), [['2', 'y']]);
       assert.deepEqual(page.errors, []);
+    });
+  });
+
+  describe('a row and its references', () => {
+    test('Show row lists the row; Referenced by counts and opens the rows that point at it', async () => {
+      const page = await explorer();
+      await openTable(page, 'customers');
+      await page.click('#reswrap tbody tr:nth-child(62) td:nth-child(2)');
+      await page.click('#panel button:text-is("Show row")');
+      assert.equal(await page.textContent('#paneltitle'), 'Row of customers');
+      assert.deepEqual(await page.$$eval('#panelbody tbody tr', (rows) => rows.map((r) => r.textContent)),
+                       ['id62', 'namecustomer 62', 'cityNULL']);
+      await page.click('#reswrap tbody tr:nth-child(62) td:nth-child(2)');
+      await page.click('#panel button:text-is("Referenced by")');
+      await page.click('#panelbody button:text-is("orders (10)")');
+      await settled(page);
+      await page.waitForFunction(() => / of 10$/.test(document.getElementById('range').textContent));
+      assert.deepEqual((await column(page, 1)).slice(0, 2), ['62', '62']);
+      assert.equal(await page.getAttribute('#tables .titem.on', 'aria-current'), 'true');
+      // Its foreign-key values are links named for where they lead, reached
+      // through their cells: the grid stays one tab stop.
+      const link = '#reswrap .fklink[aria-label="customer 62 in customers"]';
+      await page.waitForSelector(link);
+      assert.equal(await page.getAttribute(link, 'tabindex'), '-1');
+      await page.focus('#reswrap tbody td');
+      await page.keyboard.press('ArrowRight');
+      await page.keyboard.press('Enter');
+      await settled(page);
+      assert.deepEqual(await h.gridRows(page), [['62', 'customer 62', 'NULL']]);
+    });
+  });
+
+  describe('values', () => {
+    test('an image blob shows as an image, a corrupt one as hex; Save value saves the whole value', async () => {
+      const page = await explorer();
+      await openTable(page, 'images');
+      await page.click('#reswrap tbody tr:nth-child(1) td:nth-child(2)');
+      await page.waitForFunction(() => {
+        const image = document.querySelector('#panelbody img');
+        return image && image.complete && image.naturalWidth === 1;
+      });
+      assert.equal(await page.getAttribute('#panelbody img', 'alt'), 'image, png, 70 bytes');
+      assert.equal(await page.isHidden('#panelbody pre'), true);
+      const saved = page.waitForEvent('download');
+      await page.click('#panel button:text-is("Save value")');
+      const file = await (await saved).path();
+      assert.equal(require('node:fs').readFileSync(file).toString('hex').slice(0, 16), '89504e470d0a1a0a');
+      assert.equal(require('node:fs').statSync(file).size, 70);
+      await page.click('#reswrap tbody tr:nth-child(2) td:nth-child(2)');
+      await page.waitForFunction(() => !document.querySelector('#panelbody img'));
+      assert.equal(await page.isVisible('#panelbody pre'), true);
+      assert.match(await page.textContent('#panelbody pre'), /^89 50 4e 47/);
     });
   });
 
