@@ -149,9 +149,7 @@ function showCell(value, column, row, index) {
   var hint = make('div', 'hint');
   var block = textBlock('');
   var content = null;
-  var current = value;
   function show(shown, exact) {
-    current = shown;
     content = cellContent(shown);
     hint.textContent = content.kind + (exact ? DOT + 'exact' : '');
     block.textContent = content.shown;
@@ -166,7 +164,6 @@ function showCell(value, column, row, index) {
   button.type = 'button';
   button.addEventListener('click', function() { copy(content.copied, 'Value'); });
   buttons.appendChild(button);
-  buttons.appendChild(saveButton(column, function() { return current; }));
   rowButtons(buttons, row, lastData.columns || []);
   body.appendChild(buttons);
   if (row && value !== null && value !== undefined) showExactValue(row, index, show);
@@ -198,7 +195,7 @@ function cellKeys(grid) {
     if (move)
       moveCellFocus(td, move[0], move[1]);
     else if (event.key === 'Enter' || event.key === ' ')
-      td.click();
+      (td.querySelector('.fklink') || td).click();
     else
       return;
     event.preventDefault();

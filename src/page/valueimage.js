@@ -1,6 +1,5 @@
 // A blob's bytes in the value panel: shown as an image when they are a
-// PNG, JPEG, GIF or WebP file (a corrupt one stays as hex), and saved whole
-// by "Save value", like any other value.
+// PNG, JPEG, GIF or WebP file (a corrupt one stays as hex).
 
 var IMAGE_MAGIC = [
   {type: 'image/png', hex: /^89504e470d0a1a0a/},
@@ -41,22 +40,4 @@ function blobImage(bytes, hexBlock) {
   image.setAttribute('src', url);
   hexBlock.hidden = true;
   hexBlock.parentNode.insertBefore(image, hexBlock);
-}
-
-/// "Save value": downloads the whole value that `current()` gives (the
-/// viewer's exact value once it came), a blob as its bytes.
-function saveButton(column, current) {
-  var button = make('button', 'ghost', 'Save value');
-  button.type = 'button';
-  button.addEventListener('click', function() {
-    var value = current();
-    var name = text(column.name).replace(/[^A-Za-z0-9_.-]+/g, '_') || 'value';
-    var bytes = isBlob(value) ? wholeBlob(value) : null;
-    if (bytes) {
-      saveFile(name + '.bin', bytes, 'application/octet-stream');
-    } else {
-      saveFile(name + '.txt', cellContent(value).copied, 'text/plain;charset=utf-8');
-    }
-  });
-  return button;
 }

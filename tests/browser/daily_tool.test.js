@@ -336,7 +336,7 @@ describe('Explorer as a daily tool', {timeout: 300000}, () => {
   });
 
   describe('values', () => {
-    test('an image blob shows as an image, a corrupt one as hex; Save value saves the whole value', async () => {
+    test('an image blob shows as an image, a corrupt one as hex', async () => {
       const page = await explorer();
       await openTable(page, 'images');
       await page.click('#reswrap tbody tr:nth-child(1) td:nth-child(2)');
@@ -346,11 +346,6 @@ describe('Explorer as a daily tool', {timeout: 300000}, () => {
       });
       assert.equal(await page.getAttribute('#panelbody img', 'alt'), 'image, png, 70 bytes');
       assert.equal(await page.isHidden('#panelbody pre'), true);
-      const saved = page.waitForEvent('download');
-      await page.click('#panel button:text-is("Save value")');
-      const file = await (await saved).path();
-      assert.equal(require('node:fs').readFileSync(file).toString('hex').slice(0, 16), '89504e470d0a1a0a');
-      assert.equal(require('node:fs').statSync(file).size, 70);
       await page.click('#reswrap tbody tr:nth-child(2) td:nth-child(2)');
       await page.waitForFunction(() => !document.querySelector('#panelbody img'));
       assert.equal(await page.isVisible('#panelbody pre'), true);
