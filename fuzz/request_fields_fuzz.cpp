@@ -22,7 +22,8 @@ int hex_value(char c) {
 // The lookup rules read plainly, with std::string: found or not, and the
 // decoded value (up to its first NUL, as a C string holds it).
 bool reference_lookup(const std::string &text, const std::string &key, std::size_t cap,
-                      std::string *value, std::size_t *raw_len = nullptr) {
+                      std::string *value, std::size_t *raw_len = nullptr,
+                      bool *held_nul = nullptr) {
   value->clear();
   std::size_t seg = 0;
   while (true) {
@@ -43,6 +44,7 @@ bool reference_lookup(const std::string &text, const std::string &key, std::size
           value->push_back(raw[i] == '+' ? ' ' : raw[i]);
         }
       }
+      if (held_nul != nullptr) *held_nul = std::strlen(value->c_str()) != value->size();
       value->resize(std::strlen(value->c_str()));
       return true;
     }
@@ -101,15 +103,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   if ((fields.sql_state == STATEMENT_WHOLE) !=
       (incomplete_statement_detail(fields.sql_state) == nullptr))
     fail("statement state without its refusal", "");
-  // Which statement was cut follows from the lengths alone.
+  // Which statement was cut follows from the lengths alone, and a NUL byte
+  // in the text that was kept outranks the cut: either way it is refused.
   std::string query_sql;
   std::size_t raw_len = 0;
-  const bool in_query =
-      !query.empty() && reference_lookup(query, "sql", SQL_CAP, &query_sql, &raw_len);
+  bool query_nul = false;
+  const bool in_query = !query.empty() &&
+                        reference_lookup(query, "sql", SQL_CAP, &query_sql, &raw_len, &query_nul);
   const bool query_cut = in_query && raw_len >= SQL_CAP;
-  if (!query_sql.empty() && fields.sql_state != (query_cut ? STATEMENT_CUT : STATEMENT_WHOLE))
+  const statement_state query_state =
+      query_nul ? STATEMENT_NUL : query_cut ? STATEMENT_CUT : STATEMENT_WHOLE;
+  if ((!query_sql.empty() || query_nul) && fields.sql_state != query_state)
     fail("state of a statement from the query string", std::to_string(raw_len));
-  if (query_sql.empty() && size - body_at >= BODY_CAP && fields.sql_state != BODY_CUT)
-    fail("an overlong body is not told", std::to_string(size - body_at));
+  const std::size_t body_len = size - body_at;
+  const bool kept_body_nul =
+      std::memchr(data + body_at, 0, body_len < BODY_CAP ? body_len : BODY_CAP - 1) != nullptr;
+  if (query_sql.empty() && !query_nul && body_len >= BODY_CAP &&
+      fields.sql_state != (kept_body_nul ? STATEMENT_NUL : BODY_CUT))
+    fail("an overlong body is not told", std::to_string(body_len));
   return 0;
 }
