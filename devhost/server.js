@@ -76,6 +76,9 @@ function requestEnv(queryString, bodyFile, headers) {
   if (bodyFile) env.HTTP_BODY_FILE = bodyFile;
   if (headers['x-zindo-password'] !== undefined) env.HTTP_X_ZINDO_PASSWORD = headers['x-zindo-password'];
   if (headers.authorization !== undefined) env.HTTP_AUTHORIZATION = headers.authorization;
+  // Tells a browser opening the page from a script: a refused browser gets
+  // the password page, anything else the JSON refusal.
+  if (headers.accept !== undefined) env.HTTP_ACCEPT = headers.accept;
   return env;
 }
 

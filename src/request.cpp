@@ -7,6 +7,7 @@
 
 #include "budget.h"
 #include "json_out.h"
+#include "page/page.h"
 #include "platform/platform.h"
 
 constexpr std::size_t PWD_CAP = 256;  // at most 255 raw bytes of "pwd"
@@ -260,15 +261,37 @@ const char *node_password() {
   return password != nullptr && password[0] != '\0' ? password : nullptr;
 }
 
+// Whether `text` holds `word`, ASCII letter case ignored.
+static bool ci_contains(const char *text, const char *word) {
+  for (; *text != '\0'; ++text) {
+    if (ci_prefix(text, word)) return true;
+  }
+  return false;
+}
+
+// A browser opening the Explorer page: the request names no action and no
+// JSON format (so an admitted one would get the page), and the browser
+// accepts text/html. Scripts and programs are answered in JSON, as is a
+// host that does not pass the Accept header on. All of this comes from the
+// client, so it chooses only which refusal is written, never whether one is.
+static bool asks_for_page() {
+  const char *query = plat_getenv("QUERY_STRING");
+  char field[ACTION_CAP];
+  if (get_query_val(query, "action", field, sizeof field)) return false;
+  if (get_query_val(query, "format", field, FORMAT_CAP) && ci_prefix(field, "json")) return false;
+  const char *accept = plat_getenv("HTTP_ACCEPT");
+  return accept != nullptr && ci_contains(accept, "text/html");
+}
+
 void check_node_password() {
   const char *password = node_password();
   if (password == nullptr || request_presents(password)) return;
-  out_lit(
-      "Status: 401 Unauthorized\r\n"
-      "Content-Type: application/json; charset=utf-8\r\n"
-      "Cache-Control: no-store\r\n"
-      "X-Content-Type-Options: nosniff\r\n"
-      "\r\n"
-      "{\"ok\":false,\"error\":\"invalid node password\"}\n");
+  out_lit("Status: 401 Unauthorized\r\n");
+  if (asks_for_page()) {
+    write_password_page();
+  } else {
+    json_header();
+    out_lit("{\"ok\":false,\"error\":\"invalid node password\"}\n");
+  }
   std::exit(0);
 }

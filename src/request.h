@@ -72,6 +72,8 @@ const char *node_password();
 /// Returns only when the request may be served. Without a node password
 /// (ZINDO_PASSWORD absent or empty) every request passes; otherwise one of
 /// the X-Zindo-Password header, an Authorization Bearer token or the "pwd"
-/// field must match it, or the 401 refusal is written and the process ends
-/// with status 0.
+/// field must match it, or a 401 refusal is written and the process ends
+/// with status 0: the password page (HTML) to a browser that opened the
+/// Explorer page (no action or JSON format asked for, text/html in
+/// HTTP_ACCEPT), else the fixed JSON refusal.
 void check_node_password();

@@ -142,6 +142,66 @@ TEST(Gate, RefusalComesBeforeThePage) {
   EXPECT_EQ(run_ok({"ZINDO_PASSWORD=p", "QUERY_STRING=embed=1"}), REFUSAL);
 }
 
+// A browser that opens the page without the password gets a page that asks
+// for it; everything else keeps the JSON refusal byte for byte. The choice
+// reads only the client's own words, so it never admits anything, and the
+// page is the same fixed text whatever the request holds.
+TEST(Gate, BrowserOpeningThePageGetsThePasswordPage) {
+  const std::string pw = "ZINDO_PASSWORD=s3cret";
+  const std::string html = "HTTP_ACCEPT=text/html,application/xhtml+xml,*/*;q=0.8";
+  const std::string hostile = "<script>alert(1)</script>";
+  const struct {
+    std::vector<std::string> env;
+    bool page;
+  } cases[] = {
+      {{pw, html, "QUERY_STRING="}, true},
+      {{pw, html}, true},
+      {{pw, "HTTP_ACCEPT=TEXT/HTML", "QUERY_STRING=embed=1&theme=dark"}, true},
+      {{pw, html, "QUERY_STRING=pwd=wrong&node=" + hostile}, true},
+      {{pw, html + hostile, "HTTP_X_ZINDO_PASSWORD=" + hostile, "HTTP_AUTHORIZATION=Bearer x"},
+       true},
+      {{pw, "QUERY_STRING="}, false},  // no Accept: a host that does not pass it on
+      {{pw, "HTTP_ACCEPT=*/*"}, false},
+      {{pw, "HTTP_ACCEPT=application/json"}, false},
+      {{pw, "HTTP_ACCEPT=text/htm"}, false},
+      {{pw, html, "QUERY_STRING=action=dbs"}, false},
+      {{pw, html, "QUERY_STRING=action="}, false},
+      {{pw, html, "QUERY_STRING=x=1&action=query&db=a.db"}, false},
+      {{pw, html, "QUERY_STRING=format=JSON"}, false},
+  };
+  std::string first_page;
+  for (const auto &c : cases) {
+    const std::string out = run_ok(c.env);
+    const std::string label = testing::PrintToString(c.env);
+    if (!c.page) {
+      EXPECT_EQ(out, REFUSAL) << label;
+      continue;
+    }
+    const std::string head = "Status: 401 Unauthorized\r\n" + HTML_HEAD;
+    ASSERT_EQ(out.compare(0, head.size(), head), 0) << label;
+    EXPECT_NE(out.find("<label for='pwfield'>Node password</label>"), std::string::npos);
+    EXPECT_NE(out.find("id='pwfield' type='password'"), std::string::npos);
+    EXPECT_EQ(out.find("alert(1)"), std::string::npos) << label;
+    EXPECT_EQ(out.find("s3cret"), std::string::npos) << label;
+    if (first_page.empty()) first_page = out;
+    EXPECT_EQ(out, first_page) << label;  // fixed text: nothing of the request in it
+  }
+}
+
+// With the password, or without a gate, the Accept header changes nothing.
+TEST(Gate, AdmittedRequestsIgnoreAccept) {
+  const std::string html = "HTTP_ACCEPT=text/html";
+  const std::string page = run_ok({"QUERY_STRING=embed=1"});
+  ASSERT_EQ(page.compare(0, HTML_HEAD.size(), HTML_HEAD), 0);
+  EXPECT_EQ(run_ok({html, "QUERY_STRING=embed=1"}), page);
+  EXPECT_EQ(run_ok({"ZINDO_PASSWORD=p", "HTTP_X_ZINDO_PASSWORD=p", html, "QUERY_STRING=embed=1"}),
+            page);
+  EXPECT_EQ(run_ok({"ZINDO_PASSWORD=p", html, "QUERY_STRING=embed=1&pwd=p"}), page);
+  EXPECT_EQ(
+      run_ok({"ZINDO_PASSWORD=p", "HTTP_AUTHORIZATION=Bearer p", html, "QUERY_STRING=action=x"}),
+      UNKNOWN);
+}
+
 TEST(Gate, PwdFieldIsCutAt255RawBytes) {
   const std::string password(255, 'k');
   EXPECT_EQ(run_ok({"ZINDO_PASSWORD=" + password, "QUERY_STRING=action=x&pwd=" + password}),

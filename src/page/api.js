@@ -8,21 +8,16 @@ var FAILURE_LINE_MAX = 200;  // characters of a host's text quoted in an error
 var requestSeq = 0;
 var latestRequest = {};  // kind -> {seq, controller} of the request in flight
 
-/// The URL of `action` on the host's route, with the query fields `extra`;
-/// it never holds the password.
-function routeUrl(action, extra) {
+/// The URL of `action` on the host's route, with the query fields `extra`.
+/// It never holds the password: that goes in the X-Zindo-Password header
+/// alone (withPassword), so it is not kept in the host's logs or history.
+function apiUrl(action, extra) {
   var url = HUB ?
       '/plugins?plugin=' + encodeURIComponent(HUB) + '&action=' + encodeURIComponent(action) :
       '/plugin_sqlite?action=' + encodeURIComponent(action);
   if (extra) url += '&' + extra;
   if (node) url += '&node=' + encodeURIComponent(node);
   if (sid) url += '&id=' + encodeURIComponent(sid);
-  return url;
-}
-
-function apiUrl(action, extra) {
-  var url = routeUrl(action, extra);
-  if (pwd) url += '&pwd=' + encodeURIComponent(pwd);
   return url;
 }
 

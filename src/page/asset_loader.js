@@ -16,7 +16,7 @@ function importAsset(name) {
   if (!Object.prototype.hasOwnProperty.call(ASSETS, name)) {
     return Promise.reject(new Error('no browser library named ' + name));
   }
-  var url = routeUrl('asset', 'name=' + encodeURIComponent(ASSETS[name]));
+  var url = apiUrl('asset', 'name=' + encodeURIComponent(ASSETS[name]));
   return fetch(url, {headers: withPassword({})}).then(function(response) {
     var type = response.headers.get('Content-Type') || '';
     if (!response.ok || type.indexOf('text/javascript') !== 0) {

@@ -8,7 +8,8 @@ set(GENERATED_PAGE_DIR ${CMAKE_BINARY_DIR}/generated/page)
 # file per concern, listed in script.html in the order they are joined: a new
 # file is one more marker line there. That fragment is joined and minified by
 # esbuild first (script.min.html in the generated folder).
-set(PAGE_FRAGMENTS head.html back_link.html body.html)
+# password.html is the node password page, a document of its own.
+set(PAGE_FRAGMENTS head.html back_link.html body.html password.html)
 set(PAGE_GENERATED ${CMAKE_BINARY_DIR}/generated/page_bytes.cpp)
 
 # The browser libraries, loaded by the page when first needed: each

@@ -18,3 +18,5 @@ extern const page_piece PAGE_BACK_LINK;
 extern const page_piece PAGE_BODY;
 /// Piece 13: the explorer script and the end of the document.
 extern const page_piece PAGE_SCRIPT;
+/// The node password page, whole, with its style and script.
+extern const page_piece PAGE_PASSWORD;

@@ -1,6 +1,7 @@
-// Writes the Explorer page: the HTML header block, then the page's fixed
-// bytes in document order. Nothing from the request is ever written into it;
-// the only choice is whether the back link is there.
+// Writes the Explorer page and the node password page: the HTML header
+// block, then the page's fixed bytes in document order. Nothing from the
+// request is ever written into them; the only choice is whether the
+// Explorer's back link is there.
 #include "json_out.h"
 #include "page/page.h"
 #include "page/page_bytes.h"
@@ -16,4 +17,9 @@ void write_page(bool embed) {
   if (!embed) write_piece(PAGE_BACK_LINK);
   write_piece(PAGE_BODY);
   write_piece(PAGE_SCRIPT);
+}
+
+void write_password_page() {
+  html_header();
+  write_piece(PAGE_PASSWORD);
 }

@@ -59,7 +59,7 @@ describe('development host', {timeout: 60000}, () => {
 
   test('the node route hands over the query string, headers and configuration, nothing else', async () => {
     const res = await fetch(host.url + '/plugin_sqlite?action=dbs&db=a%2Fb&pwd=x+y', {
-      headers: {'X-Zindo-Password': 'p1', 'Authorization': 'Bearer p2', 'X-Other': 'no'},
+      headers: {'X-Zindo-Password': 'p1', 'Authorization': 'Bearer p2', 'Accept': 'text/html', 'X-Other': 'no'},
     });
     assert.equal(res.status, 200);
     assert.equal(res.headers.get('x-fake'), 'yes');
@@ -67,6 +67,7 @@ describe('development host', {timeout: 60000}, () => {
     assert.equal(env.QUERY_STRING, 'action=dbs&db=a%2Fb&pwd=x+y');
     assert.equal(env.HTTP_X_ZINDO_PASSWORD, 'p1');
     assert.equal(env.HTTP_AUTHORIZATION, 'Bearer p2');
+    assert.equal(env.HTTP_ACCEPT, 'text/html');
     assert.equal(env.SQLITE_ALLOWED_ROOT, '/data');
     assert.equal(env.HOME, '/home/demo');
     assert.equal(env.SQLITE_SCAN_BUDGET, '77');

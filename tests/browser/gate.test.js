@@ -1,6 +1,8 @@
 // The Explorer behind a node password, with two databases: how the page
 // settles the password (URL, per-node storage, active storage), how it sends
-// it, and what a refusal looks like. With two databases nothing is chosen.
+// it (its header only, never a URL), what a refusal looks like, and the
+// password page a browser gets without it. With two databases nothing is
+// chosen.
 'use strict';
 
 const assert = require('node:assert/strict');
@@ -73,14 +75,109 @@ describe('Explorer behind a node password, two databases', {timeout: 120000}, ()
       await page.selectOption('#dbsel', {index: 1});
       await page.waitForSelector('#tables .titem');
       assert.ok(sent.length >= 3);
+      // The password travels in its header alone, and leaves the address bar.
       for (const request of sent) {
-        // A library is fetched with the password in its header only.
-        const inUrl = new URL(request.url).searchParams.get('action') === 'asset' ? null : PASSWORD;
-        assert.equal(new URL(request.url).searchParams.get('pwd'), inUrl);
+        assert.equal(new URL(request.url).searchParams.get('pwd'), null, request.url);
         assert.equal(request.header, PASSWORD);
       }
+      assert.equal(new URL(page.url()).searchParams.has('pwd'), false);
     });
   }
+
+  // Every request the tab makes, and the password header of each.
+  function recordRequests(page) {
+    const sent = [];
+    page.on('request', (request) => {
+      sent.push({url: request.url(), header: request.headers()['x-zindo-password']});
+    });
+    return sent;
+  }
+
+  function assertNoPasswordInUrls(sent) {
+    for (const request of sent) {
+      const url = new URL(request.url);
+      if (url.protocol === 'blob:' || url.protocol === 'data:') continue;
+      assert.equal(url.searchParams.has('pwd'), false, request.url);
+      assert.equal(request.url.includes('cret'), false, request.url);
+    }
+  }
+
+  test('the password page: axe-clean in both themes, fixed text, no password left in the address', async () => {
+    const page = await h.freshPage(browser.context, host.url);
+    for (const theme of ['light', 'dark']) {
+      const response = await page.goto(host.url + '/plugin_sqlite?theme=' + theme + '&pwd=wrong');
+      assert.equal(response.status(), 401);
+      assert.match(response.headers()['content-type'], /^text\/html/);
+      assert.equal(response.headers()['cache-control'], 'no-store');
+      assert.equal(await page.getAttribute('html', 'data-theme'), theme);
+      await page.getByLabel('Node password').waitFor();
+      assert.equal(await page.getAttribute('#pwfield', 'type'), 'password');
+      // The refused pwd field leaves the address bar; the rest stays.
+      assert.equal(new URL(page.url()).search, '?theme=' + theme);
+      assert.deepEqual(await h.axeViolations(page), []);
+      await h.screenshot(page, 'password-page-' + theme);
+    }
+    // A client that does not ask for a page keeps the JSON refusal.
+    const json = await page.evaluate(async () => {
+      const response = await fetch('/plugin_sqlite', {headers: {Accept: 'application/json'}});
+      return {status: response.status, body: await response.text()};
+    });
+    assert.deepEqual(json, {status: 401, body: '{"ok":false,"error":"invalid node password"}\n'});
+    assert.deepEqual(page.errors, []);
+  });
+
+  test('a wrong password is refused on the page; the right one opens the Explorer, sent in its header only',
+       async () => {
+         const page = await h.freshPage(browser.context, host.url);
+         const sent = recordRequests(page);
+         await page.goto(host.url + '/plugin_sqlite?node=n1');
+         await page.getByLabel('Node password').fill('wrong');
+         await page.click('#pwbtn');
+         await page.waitForFunction(() => document.getElementById('pwerror').textContent !== '');
+         assert.equal(await page.textContent('#pwerror'), 'invalid node password');
+         assert.equal(await page.inputValue('#pwfield'), 'wrong');
+         assert.deepEqual(await h.axeViolations(page), []);
+
+         await page.getByLabel('Node password').fill(PASSWORD);
+         await page.click('#pwbtn');
+         await page.waitForFunction(() => document.getElementById('dbcount') &&
+                                    document.getElementById('dbcount').textContent === '2 databases');
+         assert.equal(await page.evaluate(() => document.compatMode), 'CSS1Compat');
+         assert.equal(await page.title(), 'sqlite');
+         // The Explorer works: a table, its rows, the editor's library, a download.
+         const aDb = await page.$eval('#dbsel', (s) => Array.from(s.options).find((o) => o.value.endsWith('a.db')).value);
+         await page.selectOption('#dbsel', aDb);
+         await page.click('#tables .titem');
+         await page.waitForSelector('#reswrap tbody tr');
+         await page.waitForSelector('.cm-editor');
+         const [file] = await Promise.all([page.waitForEvent('download'), page.click('#dlcsvbtn')]);
+         assert.match(fs.readFileSync(await file.path(), 'utf8'), /^x\n1\n$/);
+         const actions = sent.filter((r) => r.url.includes('action='));
+         for (const action of ['dbs', 'schema', 'query', 'info', 'asset']) {
+           assert.ok(actions.some((r) => new URL(r.url).searchParams.get('action') === action), action);
+         }
+         for (const request of actions) assert.equal(request.header, PASSWORD, request.url);
+         assertNoPasswordInUrls(sent);
+         assert.equal(new URL(page.url()).search, '?node=n1');
+
+         // A reload comes back to the password page, which opens the
+         // Explorer with the password this tab entered, without asking.
+         await page.reload();
+         await page.waitForFunction(() => document.getElementById('dbcount') &&
+                                    document.getElementById('dbcount').textContent === '2 databases');
+         assertNoPasswordInUrls(sent);
+         assert.deepEqual(page.errors, []);
+       });
+
+  test('a page opened with the password in its address drops it from the address bar', async () => {
+    const page = await h.freshPage(browser.context, host.url);
+    const sent = recordRequests(page);
+    await h.openExplorer(page, host.url + '/plugin_sqlite?pwd=' + encodeURIComponent(PASSWORD) + '&theme=dark');
+    assert.equal(await page.textContent('#dbcount'), '2 databases');
+    assert.equal(page.url(), host.url + '/plugin_sqlite?theme=dark');
+    // Only the page's own address carried it.
+    assertNoPasswordInUrls(sent.slice(sent.findIndex((r) => r.url.includes('action='))));
+  });
 
   test('Rescan keeps the chosen database; the placeholder clears the tables panel', async () => {
     const page = await h.freshPage(browser.context, host.url);

@@ -176,3 +176,15 @@ test('without the password the answer is the 401 refusal', async () => {
     assert.equal(await response.text(), '{"ok":false,"error":"invalid node password"}\n');
   }
 });
+
+test('a browser opening the page without the password gets the password page', async () => {
+  const response = await fetch(`${base}?pwd=wrong`, {headers: {Accept: 'text/html,*/*;q=0.8'}});
+  assert.equal(response.status, 401);
+  assert.equal(response.headers.get('content-type'), 'text/html; charset=utf-8');
+  assert.equal(response.headers.get('cache-control'), 'no-store');
+  assert.match(await response.text(), /<label for='pwfield'>Node password<\/label>/);
+  // An action keeps the JSON refusal, whatever the client accepts.
+  const action = await fetch(`${base}?action=dbs`, {headers: {Accept: 'text/html'}});
+  assert.equal(action.status, 401);
+  assert.equal(await action.text(), '{"ok":false,"error":"invalid node password"}\n');
+});
