@@ -19,8 +19,9 @@ packages=(g++ cmake make sqlite3)
 # sources to compile with it, and Wine to run the result.
 [ "$purpose" = test ] && packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64)
 # make bench: the timer, the instruction counter, the memory meter, the
-# peers (the sqlite3 shell, GNU find, a static C program) and the driver.
-[ "$purpose" = bench ] && packages+=(hyperfine valgrind time findutils gcc libc6-dev python3)
+# peers (the sqlite3 shell, GNU find, a static C program), the driver and the
+# browser that downloads through the Explorer.
+[ "$purpose" = bench ] && packages+=(hyperfine valgrind time findutils gcc libc6-dev python3 chromium)
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 

@@ -186,6 +186,6 @@ async function screenshot(page, name) {
 }
 
 module.exports = {
-  BIN, REPO, assertCleanRuns, axeViolations, freshPage, gridRows, launchBrowser, makeDb, openExplorer, runSql,
+  BIN, CHROMIUM_ARGS, REPO, assertCleanRuns, axeViolations, freshPage, gridRows, launchBrowser, makeDb, openExplorer, runSql,
   screenshot, serve, sqlText, startDevHost, startExplorerFixture, tempDir,
 };
