@@ -3,11 +3,13 @@
 // row of table t, timed from the click to the finished file, against
 // `sqlite3 -csv DB 'SELECT * FROM t' > file`. Each round starts a fresh
 // chromium, so that its memory figures are of that one download:
-//   - renderer peak: the peak resident set (VmHWM) of the page's renderer
-//     process over its life, page load included;
-//   - browser memory: the highest sum of the proportional set sizes (Pss,
-//     shared pages split between their users) of every chromium process,
-//     sampled every SAMPLE_MS during the download.
+//   - the page's renderer process: its resident set before the click and
+//     its peak (VmHWM, over its life, page load included), which the goal
+//     of 300 MiB is judged on;
+//   - all of chromium's processes: the sum of their proportional set sizes
+//     (Pss, shared pages split between their users) before the click, and
+//     its highest value sampled every SAMPLE_MS during the download (an
+//     idle headless chromium with the Explorer open is some 250 MiB).
 // The last round's files are checked against the shell's CSV cell by cell:
 // integers and texts byte for byte; reals as the same double as the shell's
 // 20-digit text and, cut to 15 digits, as the shell's CSV text.
@@ -82,13 +84,11 @@ async function browserDownload(hostUrl, button, saveAs) {
     const beforePss = pss();
     const beforeRenderer = rendererRss();
     let peakPss = beforePss;
-    let peakRenderer = beforeRenderer;
     let peakSplit = '';
     const sample = () => {
       const now = pss();
       if (now > peakPss) peakSplit = processInfo.map((p) => p.type + ' ' + (procKib(p.id, 'smaps_rollup', 'Pss') >> 10)).join(', ');
       peakPss = Math.max(peakPss, now);
-      peakRenderer = Math.max(peakRenderer, rendererRss());
     };
     const timer = setInterval(sample, SAMPLE_MS);
     const start = process.hrtime.bigint();
@@ -102,10 +102,9 @@ async function browserDownload(hostUrl, button, saveAs) {
     const status = await page.textContent('#qmeta');
     if (page.errors.length) throw new Error('page errors: ' + page.errors.join('; '));
     fs.copyFileSync(file, saveAs);
-    console.error(`${button}: ${seconds.toFixed(2)} s; renderer RSS ${beforeRenderer >> 10} MiB before the click, ` +
-                  `sampled peak ${peakRenderer >> 10} MiB, VmHWM ${rendererPeak >> 10} MiB; chromium Pss ` +
-                  `${beforePss >> 10} MiB before, peak ${peakPss >> 10} MiB (${pids.length} processes: ${peakSplit})`);
-    return {seconds, rendererMib: rendererPeak / 1024, browserMib: peakPss / 1024, status};
+    console.error(`${button}: ${seconds.toFixed(2)} s; processes at the peak (Pss MiB): ${peakSplit}`);
+    return {seconds, rendererMib: rendererPeak / 1024, rendererBeforeMib: beforeRenderer / 1024,
+            browserMib: peakPss / 1024, browserBeforeMib: beforePss / 1024, status};
   } finally {
     await browser.close();
   }
@@ -219,15 +218,18 @@ async function main() {
     console.log(`${chromium}; ${rows.toLocaleString('en')} rows; medians of ${ROUNDS} rounds, alternating with the shell`);
     for (const kind of ['csv', 'json']) {
       const seconds = median(runs[kind].map((r) => r.seconds));
-      const renderer = Math.max(...runs[kind].map((r) => r.rendererMib));
-      const browser = Math.max(...runs[kind].map((r) => r.browserMib));
+      const highest = (key) => Math.max(...runs[kind].map((r) => r[key]));
+      const renderer = highest('rendererMib');
+      const browser = highest('browserMib');
       const ratio = seconds / shellSeconds;
-      const met = ratio <= GOAL_RATIO && browser < GOAL_MIB;
+      const met = {ratio: ratio <= GOAL_RATIO, renderer: renderer < GOAL_MIB};
       result[kind] = {seconds, ratio, renderer_mib: renderer, browser_mib: browser, met};
-      console.log(`Download ${kind.toUpperCase()} in chromium, click to finished file: ${seconds.toFixed(2)} s; ` +
-                  `\`sqlite3 -csv\`: ${shellSeconds.toFixed(2)} s; ratio ${ratio.toFixed(2)}x (goal <= ${GOAL_RATIO}x); ` +
-                  `highest renderer peak RSS ${renderer.toFixed(0)} MiB, highest sum of chromium's Pss ` +
-                  `${browser.toFixed(0)} MiB (goal < ${GOAL_MIB} MiB): ${met ? 'met' : 'NOT MET'}`);
+      console.log(`Download ${kind.toUpperCase()} in chromium, click to finished file: ${seconds.toFixed(2)} s against ` +
+                  `\`sqlite3 -csv\`'s ${shellSeconds.toFixed(2)} s: ${ratio.toFixed(2)}x (goal <= ${GOAL_RATIO}x: ` +
+                  `${met.ratio ? 'met' : 'NOT MET'}). Memory, highest of the rounds: the page's renderer process ` +
+                  `${highest('rendererBeforeMib').toFixed(0)} MiB RSS before the click, peak (VmHWM) ${renderer.toFixed(0)} MiB ` +
+                  `(goal < ${GOAL_MIB} MiB: ${met.renderer ? 'met' : 'NOT MET'}); all of chromium's processes together ` +
+                  `${highest('browserBeforeMib').toFixed(0)} MiB Pss before the click, peak ${browser.toFixed(0)} MiB`);
     }
     console.log(`Both files equal the shell's CSV cell by cell (${rows.toLocaleString('en')} rows; reals as the ` +
                 'same doubles, and the shell\'s 15 digits once cut)');
