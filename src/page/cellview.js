@@ -164,8 +164,12 @@ function showCell(value, column, row, index) {
   button.type = 'button';
   button.addEventListener('click', function() { copy(content.copied, 'Value'); });
   buttons.appendChild(button);
+  var saved = make('div', 'hint');
+  saved.setAttribute('role', 'status');
+  if (row && value !== null && value !== undefined) saveValueButton(buttons, saved, column, row, index);
   rowButtons(buttons, row, lastData.columns || []);
   body.appendChild(buttons);
+  body.appendChild(saved);
   if (row && value !== null && value !== undefined) showExactValue(row, index, show);
 }
 

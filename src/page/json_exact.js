@@ -10,9 +10,15 @@ var JSON_NUMBER = /-?(?:0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?/y;
 var JSON_STRING = /"(?:[^"\\\u0000-\u001f]|\\["\\\/bfnrtu])*"/y;
 var JSON_WORDS = {t: ['true', true], f: ['false', false], n: ['null', null]};
 
+/// A number as the program wrote it ("100.0", "0.30000000000000004",
+/// "1e+20"): what parseJsonExact reads for a number when asked to keep the
+/// text.
+function JsonNumber(text) { this.text = text; }
+
 /// The value of the JSON text `source`. Throws a SyntaxError when the text
-/// is not exactly one JSON value (surrounding white space aside).
-function parseJsonExact(source) {
+/// is not exactly one JSON value (surrounding white space aside). With
+/// `keepNumberText` every number is read as a JsonNumber holding its text.
+function parseJsonExact(source, keepNumberText) {
   var at = 0;
 
   function fail(what) { throw new SyntaxError(what + ' at offset ' + at); }
@@ -36,6 +42,7 @@ function parseJsonExact(source) {
   }
   function number() {
     var found = token(JSON_NUMBER);
+    if (keepNumberText) return new JsonNumber(found[0]);
     var value = Number(found[0]);
     if (!found[1] && !found[2] && !Number.isSafeInteger(value)) return BigInt(found[0]);
     return value;

@@ -22,11 +22,17 @@ function wholeBlob(value) {
   return hex.length === value.blob_bytes * 2 ? hexBytes(hex) : null;
 }
 
+/// The image type whose magic bytes `bytes` begin with ({type, hex}), or
+/// undefined.
+function imageKind(bytes) {
+  var head = Array.from(bytes.subarray(0, 16), function(b) { return (b < 16 ? '0' : '') + b.toString(16); }).join('');
+  return IMAGE_MAGIC.find(function(m) { return m.hex.test(head); });
+}
+
 /// An image of the blob `bytes` put before `hexBlock`, which it hides while
 /// it shows; a file the browser cannot draw leaves the hex in view.
 function blobImage(bytes, hexBlock) {
-  var head = Array.from(bytes.subarray(0, 16), function(b) { return (b < 16 ? '0' : '') + b.toString(16); }).join('');
-  var kind = IMAGE_MAGIC.find(function(m) { return m.hex.test(head); });
+  var kind = imageKind(bytes);
   if (!kind || !hexBlock.parentNode) return;
   var shown = hexBlock.parentNode.querySelector('.blobimage');
   if (shown) shown.remove();
