@@ -114,8 +114,12 @@ describe('Explorer behind a node password, two databases', {timeout: 120000}, ()
       assert.equal(await page.getAttribute('#pwfield', 'type'), 'password');
       // The refused pwd field leaves the address bar; the rest stays.
       assert.equal(new URL(page.url()).search, '?theme=' + theme);
-      assert.deepEqual(await h.axeViolations(page), []);
-      await h.screenshot(page, 'password-page-' + theme);
+      for (const width of [1280, 375]) {
+        await page.setViewportSize({width: width, height: 800});
+        assert.deepEqual(await h.axeViolations(page), [], theme + ' ' + width);
+        await h.screenshot(page, 'password-page-' + theme + '-' + width);
+      }
+      await page.setViewportSize({width: 1280, height: 900});
     }
     // A client that does not ask for a page keeps the JSON refusal.
     const json = await page.evaluate(async () => {
@@ -137,6 +141,7 @@ describe('Explorer behind a node password, two databases', {timeout: 120000}, ()
          assert.equal(await page.textContent('#pwerror'), 'invalid node password');
          assert.equal(await page.inputValue('#pwfield'), 'wrong');
          assert.deepEqual(await h.axeViolations(page), []);
+         await h.screenshot(page, 'password-page-refused');
 
          await page.getByLabel('Node password').fill(PASSWORD);
          await page.click('#pwbtn');

@@ -83,6 +83,7 @@ describe('Save value', {timeout: 240000}, () => {
       assert.equal(saved.name, c.name, c.what);
       assert.match(await page.textContent('#panelbody [role=status]'), new RegExp('^Saved ' + c.name));
     }
+    await h.screenshot(page, 'save-value');
     // The fixture holds what the cases say.
     assert.ok(storedBytes(db, 1).equals(EVERY_BYTE));
     assert.ok(storedBytes(db, 2).equals(ODD_TEXT));
