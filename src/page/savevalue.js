@@ -3,16 +3,30 @@
 // writes for it ("0.30000000000000004", "100.0"). The value is asked for
 // again in the exact form, which holds values up to 16 MiB whole; the page
 // never saves the grid's form of a value (a blob's first bytes, a real's 15
-// digits, text without its control bytes).
+// digits, text without its control bytes). Text whose bytes are not UTF-8
+// reaches the page with U+FFFD in their place, so it is asked for once more
+// as a blob, which keeps them.
 
 /// The request that gives the cell again: {sql, row, column}, the row and
 /// column of the cell in its answer. A statement that runs as typed is run
 /// again as typed.
 function valueSource(row, index) {
   var sql = cellStatement(row, index);
-  if (sql !== null) return {sql: sql, row: 0, column: /^SELECT "/.test(sql) ? 0 : index};
+  if (sql !== null) return {sql: sql, row: 0, column: /^SELECT "/.test(sql) ? 0 : index, typed: false};
   var at = lastData && lastData.rows ? lastData.rows.indexOf(row) : -1;
-  return view && at >= 0 ? {sql: view.text, row: at, column: index} : null;
+  return view && at >= 0 ? {sql: view.text, row: at, column: index, typed: true} : null;
+}
+
+/// The request for the same cell as a blob, its text's bytes unchanged;
+/// `width` is the number of columns of `source`'s answer. Null for a
+/// statement that runs as typed: it cannot be wrapped.
+function bytesSource(source, width) {
+  if (source.typed) return null;
+  var names = [];
+  for (var i = 0; i < width; i++) names.push('c' + i);
+  return {sql: 'WITH r(' + names.join(', ') + ') AS (\n' + source.sql + '\n) SELECT CAST(c' + source.column +
+              ' AS BLOB) FROM r',
+          row: 0, column: 0, typed: false};
 }
 
 // The exact answer with every number as the text the program wrote. A body
@@ -32,8 +46,8 @@ function readNumberText(response) {
   });
 }
 
-/// The cell of `source` in the exact form; rejects with an Error that says
-/// what went wrong.
+/// The cell of `source` in the exact form and the width of its answer:
+/// {value, width}; rejects with an Error that says what went wrong.
 function fetchExactValue(source) {
   var url = apiUrl('query', 'db=' + encodeURIComponent(currentDb) + '&exact=1');
   var headers = withPassword({'Content-Type': 'application/x-www-form-urlencoded'});
@@ -45,7 +59,7 @@ function fetchExactValue(source) {
         if (answer.error) throw new Error(text(answer.error));
         var row = (answer.rows || [])[source.row];
         if (!row) throw new Error('the row is no longer in the result');
-        return withPlainSizes(row[source.column]);
+        return {value: withPlainSizes(row[source.column]), width: (answer.columns || []).length};
       });
 }
 
@@ -64,8 +78,8 @@ function tooLarge(size) {
 }
 
 /// The file of the exact `value`: {parts, type, extension}, or a text that
-/// says why it cannot be saved.
-function valueFile(value) {
+/// says why it cannot be saved. With `isText` a blob is a text's bytes.
+function valueFile(value, isText) {
   if (value instanceof JsonNumber) return {parts: [value.text], type: 'text/plain', extension: 'txt'};
   if (typeof value === 'string') {
     return {parts: [new TextEncoder().encode(value)], type: 'text/plain;charset=utf-8', extension: 'txt'};
@@ -73,6 +87,7 @@ function valueFile(value) {
   if (isBlob(value)) {
     var bytes = wholeBlob(value);
     if (!bytes) return tooLarge(value.blob_bytes);
+    if (isText) return {parts: [bytes], type: 'text/plain', extension: 'txt'};
     var kind = imageKind(bytes);
     return kind ? {parts: [bytes], type: kind.type, extension: kind.type.slice(6).replace('jpeg', 'jpg')} :
                   {parts: [bytes], type: 'application/octet-stream', extension: 'bin'};
@@ -99,8 +114,12 @@ function saveValueButton(bar, status, column, row, index) {
     }
     button.disabled = true;
     status.textContent = 'Saving...';
-    fetchExactValue(source).then(function(value) {
-      var file = valueFile(value);
+    fetchExactValue(source).then(function(exact) {
+      if (typeof exact.value !== 'string' || exact.value.indexOf('\uFFFD') < 0) return valueFile(exact.value, false);
+      var again = bytesSource(source, exact.width);
+      if (!again) return 'the text is not UTF-8, and this result cannot be asked for its bytes';
+      return fetchExactValue(again).then(function(bytes) { return valueFile(bytes.value, true); });
+    }).then(function(file) {
       if (typeof file === 'string') throw new Error(file);
       var name = valueFileName(column, file.extension);
       saveFile(name, file.parts, file.type);

@@ -1,8 +1,8 @@
 // "Save value" in the value panel: the file holds the value's bytes exactly
 // as the database holds them (a blob's bytes, text's UTF-8 bytes, a number's
-// exact text), read back with Python's sqlite3 to compare; values past the
-// grid's 1,000,000 bytes are saved whole, and one past 16 MiB is refused
-// with a message that says why.
+// exact text, text that is not UTF-8 as its bytes), read back with Python's
+// sqlite3 to compare; values past the grid's 1,000,000 bytes are saved
+// whole, and one past 16 MiB is refused with a message that says why.
 'use strict';
 
 const assert = require('node:assert/strict');
@@ -14,10 +14,11 @@ const h = require('./helpers');
 
 const EVERY_BYTE = Buffer.from(Array.from({length: 256}, (_, i) => i));
 const ODD_TEXT = Buffer.from('a\u0000b caf\u00e9 \u2713 \u0001\r\n\t end', 'utf8');
+const LATIN1_TEXT = Buffer.from('Gr\u00fc\u00df Gott', 'latin1');  // text whose bytes are not UTF-8
 const SQL = `CREATE TABLE v (id INTEGER PRIMARY KEY, val);
 INSERT INTO v VALUES (1, X'${EVERY_BYTE.toString('hex')}'), (2, CAST(X'${ODD_TEXT.toString('hex')}' AS TEXT)),
   (3, randomblob(2000000)), (4, 0.1 + 0.2), (5, 100.0), (6, 1e20), (7, 9223372036854775807),
-  (8, CAST(X'89504e470d0a1a0a' || randomblob(40) AS BLOB));
+  (8, CAST(X'89504e470d0a1a0a' || randomblob(40) AS BLOB)), (9, CAST(X'${LATIN1_TEXT.toString('hex')}' AS TEXT));
 CREATE TABLE huge (id INTEGER PRIMARY KEY, val);
 INSERT INTO huge VALUES (1, randomblob(17000000));`;
 
@@ -69,6 +70,7 @@ describe('Save value', {timeout: 240000}, () => {
     {id: 6, what: 'the real 1e20', name: 'val.txt'},
     {id: 7, what: 'the largest 64-bit integer', name: 'val.txt'},
     {id: 8, what: 'a PNG blob', name: 'val.png'},
+    {id: 9, what: 'text whose bytes are not UTF-8', name: 'val.txt'},
   ];
 
   test('a table\'s values are saved with the database\'s bytes', async () => {
@@ -89,6 +91,7 @@ describe('Save value', {timeout: 240000}, () => {
     assert.ok(storedBytes(db, 2).equals(ODD_TEXT));
     assert.equal(storedBytes(db, 3).length, 2000000);
     assert.equal(storedBytes(db, 4).toString(), '0.30000000000000004');
+    assert.ok(storedBytes(db, 9).equals(LATIN1_TEXT));
     assert.deepEqual(page.errors, []);
   });
 
@@ -96,9 +99,10 @@ describe('Save value', {timeout: 240000}, () => {
     const page = await h.freshPage(fixture.browser.context, fixture.host.url);
     await h.openExplorer(page, fixture.host.url + '/plugin_sqlite');
     await page.waitForSelector('#tables .titem');
-    await h.runSql(page, 'SELECT id, val FROM v WHERE id IN (2, 4) ORDER BY id DESC', true);
-    assert.ok((await saveCell(page, 1, 2)).bytes.equals(storedBytes(db, 4)));
-    assert.ok((await saveCell(page, 2, 2)).bytes.equals(ODD_TEXT));
+    await h.runSql(page, 'SELECT id, val FROM v WHERE id IN (2, 4, 9) ORDER BY id DESC', true);
+    assert.ok((await saveCell(page, 1, 2)).bytes.equals(LATIN1_TEXT));
+    assert.ok((await saveCell(page, 2, 2)).bytes.equals(storedBytes(db, 4)));
+    assert.ok((await saveCell(page, 3, 2)).bytes.equals(ODD_TEXT));
   });
 
   test('a value past 16 MiB is not saved, and the panel says why', async () => {
