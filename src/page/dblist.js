@@ -1,8 +1,11 @@
 // The database list: sorted by path, each with its modification time and
-// size, and a filter box once there are more than ten.
+// size, and a filter box once there are more than ten. The filter never
+// takes away the open database: it stays listed and selected, and the box
+// says "no match" when no other path holds the text.
 
 var DB_FILTER_FROM = 11;
 var dbfilter = byId('dbfilter');
+var dbmatch = byId('dbmatch');
 var listedDbs = [];
 
 function byPath(a, b) {
@@ -26,13 +29,16 @@ function matchesDbFilter(db) {
   return !wanted || text(db.path).toLowerCase().indexOf(wanted) >= 0;
 }
 
-/// Adds the options of `list` that the filter box lets through, sorted by
-/// path; returns the list sorted.
+function keptByDbFilter(db) { return matchesDbFilter(db) || text(db.path) === currentDb; }
+
+/// Adds the options of `list` that the filter box lets through, and the
+/// open database, sorted by path; returns the list sorted.
 function addDbOptions(list) {
   listedDbs = list.slice().sort(byPath);
   dbfilter.hidden = listedDbs.length < DB_FILTER_FROM;
   if (dbfilter.hidden) dbfilter.value = '';
-  listedDbs.filter(matchesDbFilter)
+  dbmatch.textContent = dbfilter.value && !listedDbs.some(matchesDbFilter) ? 'no match' : '';
+  listedDbs.filter(keptByDbFilter)
       .forEach(function(db) { dbsel.appendChild(option(text(db.path), dbLabel(db))); });
   return listedDbs;
 }
@@ -42,4 +48,7 @@ dbfilter.addEventListener('input', function() {
   while (dbsel.options.length > 1) dbsel.remove(1);
   addDbOptions(listedDbs);
   dbsel.value = chosen;
+  // A database the arrow keys rested on, not yet loaded, may be filtered
+  // out: the open one stays the choice.
+  if (dbsel.value !== chosen) dbsel.value = currentDb;
 });

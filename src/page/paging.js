@@ -148,9 +148,9 @@ function isPageResult(v, answer) {
 /// Runs the statement of `v` (a plain one as typed) and shows page `page`.
 /// It replaces any statement or page in flight.
 function showPage(v, page) {
+  closeResultPanel(v !== view);
   view = v;
   runningQuery = {db: currentDb, sql: v.text};
-  closeResultPanel();
   runbtn.disabled = true;
   stopbtn.hidden = false;
   announce('');

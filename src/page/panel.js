@@ -39,11 +39,25 @@ function closePanel(refocus) {
   if (refocus === true && opener && document.contains(opener)) opener.focus();
 }
 
-// The panels that describe the result on screen close when it is replaced.
-var RESULT_PANELS = ['cell', 'structure', 'explain', 'row'];
+// The panels that describe the page on screen close when another page, or
+// another result, replaces it; those drawn from every row of the result
+// close only when another result does, since paging leaves their rows as
+// they were. The placeholder that asks for a result goes once one comes.
+var PAGE_PANELS = ['cell', 'structure', 'explain', 'row'];
+var RESULT_PANELS = ['chart', 'map', 'visual'];
+// Those that describe the open database close when another one opens.
+var DATABASE_PANELS = ['diagram', 'history'];
 
-function closeResultPanel() {
-  if (RESULT_PANELS.indexOf(panelOwner) >= 0) closePanel();
+/// Closes the panel that describes the page on screen; with `newResult`,
+/// also one drawn from the whole result.
+function closeResultPanel(newResult) {
+  if (PAGE_PANELS.indexOf(panelOwner) >= 0 ||
+      (newResult && RESULT_PANELS.indexOf(panelOwner) >= 0))
+    closePanel();
+}
+
+function closeDatabasePanel() {
+  if (DATABASE_PANELS.indexOf(panelOwner) >= 0) closePanel();
 }
 
 panel.addEventListener('keydown', function(event) {

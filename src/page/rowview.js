@@ -74,11 +74,24 @@ function showReferences(row, columns) {
   }, function(error) { showError(list, failureText(error)); });
 }
 
+/// Adds "Referenced by" for `row` to `bar` when the row is a table's.
+function referencesButton(bar, row, columns) {
+  if (!view || view.kind !== 'table') return;
+  var refs = make('button', 'ghost', 'Referenced by');
+  refs.type = 'button';
+  refs.addEventListener('click', function() { showReferences(row, columns); });
+  bar.appendChild(refs);
+}
+
+// The row's page leads on to the rows that refer to it, as its cells do.
 function showRow(row, columns) {
   var body = openPanel('row', view && view.kind === 'table' ? 'Row of ' + text(view.table.name) : 'Row');
   body.appendChild(textTable(['column', 'value'], columns.map(function(column, i) {
     return [text(column.name), cellContent(row[i]).shown];
   })));
+  var bar = make('div', 'row');
+  referencesButton(bar, row, columns);
+  if (bar.firstChild) body.appendChild(bar);
 }
 
 /// The buttons under a cell's value: its row, and the rows that refer to it.
@@ -87,9 +100,5 @@ function rowButtons(bar, row, columns) {
   show.type = 'button';
   show.addEventListener('click', function() { showRow(row, columns); });
   bar.appendChild(show);
-  if (!view || view.kind !== 'table') return;
-  var refs = make('button', 'ghost', 'Referenced by');
-  refs.type = 'button';
-  refs.addEventListener('click', function() { showReferences(row, columns); });
-  bar.appendChild(refs);
+  referencesButton(bar, row, columns);
 }

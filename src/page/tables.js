@@ -88,6 +88,7 @@ function showSchema(path, answer) {
 
 /// Resolves to the schema answer once it is shown (null after a failure).
 function selectDb(path) {
+  if (path !== currentDb) closeDatabasePanel();
   currentDb = path;
   schemaTables = [];
   chosenTable = null;

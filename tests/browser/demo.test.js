@@ -1,7 +1,8 @@
 // `make demo` as a new user meets it (devhost/demo.sh, in a folder of its
 // own): the Explorer's own URL comes first and serves the Explorer; a busy
 // port is one plain line that names DEVHOST_PORT; a second demo leaves the
-// folder of a running one alone.
+// folder of a running one alone; and the walk through the shop a person
+// takes on their first day.
 'use strict';
 
 const assert = require('node:assert/strict');
@@ -83,6 +84,73 @@ describe('make demo', {timeout: 120000}, () => {
       }
     }
   });
+
+  test('a person completes a statement, runs it, goes to a row, facets it and follows a customer to their orders',
+       async () => {
+         const demo = await runDemo({});
+         const browser = await h.launchBrowser();
+         try {
+           const page = await h.freshPage(browser.context, demo.url);
+           const range = () => page.textContent('#range');
+           const settled = () => page.waitForFunction(() => !document.getElementById('runbtn').disabled &&
+                                                      document.getElementById('qmeta').textContent !== 'Running...');
+           await h.openExplorer(page, demo.url + '/plugin_sqlite');
+           await page.selectOption('#dbsel', path.join(demoDir, 'shop.db'));
+           await page.waitForSelector('#tables .titem');
+           await page.waitForSelector('.cm-content#sql');
+
+           // Two statements; the second, completed from "ord", runs with Ctrl+Enter.
+           await page.click('#sql');
+           await page.keyboard.press('Control+a');
+           await page.keyboard.type('SELECT count(*) FROM customers;\nSELECT * FROM ord');
+           // "ord" also begins order_items and order_totals: the list offers
+           // all three, and the person picks orders from it.
+           const offered = page.locator('.cm-tooltip-autocomplete li')
+                               .filter({has: page.locator('.cm-completionLabel', {hasText: /^orders$/})});
+           await offered.click();
+           assert.equal(await h.sqlText(page), 'SELECT count(*) FROM customers;\nSELECT * FROM orders');
+           await page.keyboard.press('Control+Enter');
+           await settled();
+           await page.waitForFunction(() => / of /.test(document.getElementById('range').textContent));
+           assert.equal(await range(), 'rows 1-500 of 3,000');
+           assert.equal(await page.textContent('#reswrap th'), 'id');
+
+           await page.fill('input[aria-label="Go to row"]', '2950');
+           await page.press('input[aria-label="Go to row"]', 'Enter');
+           await settled();
+           assert.equal(await range(), 'rows 2501-3000 of 3,000');
+           assert.equal(await page.evaluate(() => document.activeElement.textContent), '2950');
+
+           await page.click('#facetsbtn');
+           await page.selectOption('select[aria-label="Facet column"]', 'status');
+           await page.waitForFunction(() => !/Counting/.test(document.getElementById('panelbody').textContent));
+           const facets = await page.$$eval('#panelbody .facet', (list) => list.map((b) => b.textContent));
+           assert.equal(facets[0], 'delivered (2,100)');
+           assert.deepEqual(facets.slice(1).sort(), ['cancelled (300)', 'pending (300)', 'shipped (300)']);
+
+           // Customer 62's row, and from it the orders that refer to it.
+           await page.click('#tables .titem:text-is("customers")');
+           await settled();
+           await page.click('#reswrap tbody tr:nth-child(62) td:nth-child(2)');
+           await page.click('#panel button:text-is("Show row")');
+           assert.equal(await page.textContent('#paneltitle'), 'Row of customers');
+           assert.deepEqual((await page.$$eval('#panelbody tbody tr', (rows) => rows.map((r) => r.textContent))).slice(0, 3),
+                            ['id62', 'nameChiara Huber', 'emailcustomer62@example.com']);
+           await page.click('#panelbody button:text-is("Referenced by")');
+           await page.click('#panelbody button:text-is("orders (5)")');
+           await settled();
+           await page.waitForFunction(() => / of /.test(document.getElementById('range').textContent));
+           assert.equal(await range(), 'rows 1-5 of 5');
+           assert.equal(await page.getAttribute('#tables .titem.on', 'aria-current'), 'true');
+           assert.match(await page.textContent('#tables .titem.on'), /^orders\b/);
+           const customers = await page.$$eval('#reswrap tbody tr', (rows) => rows.map((r) => r.cells[1].textContent));
+           assert.deepEqual(customers, Array(5).fill('62'));
+           assert.deepEqual(page.errors, []);
+         } finally {
+           await browser.close();
+           await demo.stop();
+         }
+       });
 
   test('a busy port is one line naming DEVHOST_PORT; a running demo keeps its folder', async () => {
     const first = await runDemo({});

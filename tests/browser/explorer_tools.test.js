@@ -601,4 +601,35 @@ describe('Explorer database list with many databases', {timeout: 60000}, () => {
     assert.equal((await options()).length, 12);
     assert.equal(await page.inputValue('#dbsel'), root + 'c/n07.sqlite');
   });
+
+  test('the filter keeps the open database listed and selected, and says when nothing matches', async () => {
+    const page = await h.freshPage(fixture.browser.context, fixture.host.url);
+    const schemas = [];
+    page.on('request', (request) => {
+      if (request.url().includes('action=schema')) schemas.push(request.url());
+    });
+    await h.openExplorer(page, fixture.host.url + '/plugin_sqlite');
+    const root = fixture.root + path.sep;
+    const options = () => page.$$eval('#dbsel option', (list) => list.map((o) => o.value));
+    await page.selectOption('#dbsel', root + 'b/zeta.db');
+    await page.waitForSelector('#tables .titem');
+    const cases = [
+      ['alpha', ['', root + 'b/alpha.db', root + 'b/zeta.db'], ''],
+      ['nothing like it', ['', root + 'b/zeta.db'], 'no match'],
+      ['ZETA', ['', root + 'b/zeta.db'], ''],
+    ];
+    for (const [typed, listed, said] of cases) {
+      await page.fill('#dbfilter', typed);
+      assert.deepEqual(await options(), listed, typed);
+      assert.equal(await page.inputValue('#dbsel'), root + 'b/zeta.db', typed);
+      assert.equal(await page.textContent('#dbmatch'), said, typed);
+    }
+    await page.fill('#dbfilter', 'nothing like it');
+    await Promise.all([page.waitForResponse((r) => r.url().includes('action=dbs')), page.click('#reloadbtn')]);
+    await page.waitForSelector('#tables .titem');
+    assert.deepEqual(await options(), ['', root + 'b/zeta.db'], 'after Rescan');
+    assert.equal(await page.inputValue('#dbsel'), root + 'b/zeta.db', 'after Rescan');
+    assert.equal(schemas.filter((url) => !url.includes('zeta')).length, 0, schemas.join(' '));
+    assert.deepEqual(await h.axeViolations(page), []);
+  });
 });

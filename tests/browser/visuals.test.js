@@ -289,6 +289,38 @@ describe('Chart, Map and Diagram', {timeout: 300000}, () => {
     await page.close();
   });
 
+  test('Chart and Map close when another result replaces theirs, not on its next page; Diagram with its database',
+       async () => {
+         const page = await explorer('series.db');
+         const panelShown = () => page.isVisible('#panel');
+         await page.click('#tables .titem:text-is("orders")');
+         await page.waitForSelector('#reswrap tbody tr');
+         await page.click('#chartbtn');
+         await page.waitForSelector('#chartbox canvas');
+         await page.click('#nextbtn');
+         await page.waitForFunction(() => /^rows 101-200\b/.test(document.getElementById('range').textContent));
+         assert.equal(await panelShown(), true, 'the chart draws every row: another page keeps it');
+         await h.runSql(page, 'SELECT id, total FROM orders WHERE id < 50');
+         assert.equal(await panelShown(), false, 'the chart closed with its result');
+
+         await page.click('#diagrambtn');
+         await page.waitForSelector('svg.diagram');
+         await h.runSql(page, 'SELECT 1');
+         assert.equal(await panelShown(), true, 'the diagram draws the database, not the result');
+         await page.selectOption('#dbsel', path.join(fixture.root, 'places.db'));
+         await page.waitForSelector('#tables .titem:text-is("places")');
+         assert.equal(await panelShown(), false, 'the diagram closed with its database');
+
+         await page.click('#tables .titem:text-is("places")');
+         await page.waitForSelector('#mapbtn:not([hidden])');
+         await page.click('#mapbtn');
+         await page.waitForSelector('.mapcanvas');
+         await h.runSql(page, 'SELECT * FROM places WHERE name = \'park\'');
+         assert.equal(await panelShown(), false, 'the map closed with its result');
+         assert.deepEqual(page.errors, []);
+         await page.close();
+       });
+
   test('the demo: orders per day, the GeoPackage\'s cities, the shop\'s tables from the diagram', async () => {
     const page = await explorer('demo/shop.db');
     await page.click('#tables .titem:text-is("orders_per_day")');
