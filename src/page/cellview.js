@@ -172,36 +172,3 @@ function showCell(value, column, row, index) {
   body.appendChild(saved);
   if (row && value !== null && value !== undefined) showExactValue(row, index, show);
 }
-
-// The keyboard reaches the values too: the grid's first cell is one tab
-// stop, the arrow keys move between cells, Enter or Space opens a value.
-var CELL_MOVES = {ArrowUp: [-1, 0], ArrowDown: [1, 0], ArrowLeft: [0, -1], ArrowRight: [0, 1]};
-
-function moveCellFocus(td, rowStep, columnStep) {
-  var tr = td.parentNode;
-  var row = rowStep < 0 ? tr.previousElementSibling : rowStep > 0 ? tr.nextElementSibling : tr;
-  var target = row && row.cells[td.cellIndex + columnStep];
-  if (!target) return;
-  td.tabIndex = -1;
-  target.tabIndex = 0;
-  target.focus();
-}
-
-/// Makes the body cells of the drawn `grid` reachable by keyboard.
-function cellKeys(grid) {
-  var body = grid.tBodies[0];
-  if (!body.rows.length || !body.rows[0].cells.length) return;
-  body.rows[0].cells[0].tabIndex = 0;
-  body.addEventListener('keydown', function(event) {
-    var td = event.target;
-    if (td.tagName !== 'TD') return;  // a link inside a cell keeps its keys
-    var move = CELL_MOVES[event.key];
-    if (move)
-      moveCellFocus(td, move[0], move[1]);
-    else if (event.key === 'Enter' || event.key === ' ')
-      (td.querySelector('.fklink') || td).click();
-    else
-      return;
-    event.preventDefault();
-  });
-}

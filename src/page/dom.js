@@ -19,6 +19,7 @@ var csvbtn = byId('csvbtn');
 var jsonbtn = byId('jsonbtn');
 var qmeta = byId('qmeta');
 var cols = byId('cols');
+var colsbtn = byId('colsbtn');
 var reswrap = byId('reswrap');
 var infocard = byId('infocard');
 var info = byId('info');

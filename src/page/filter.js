@@ -144,11 +144,9 @@ function stickFilterRow(table) {
   Array.prototype.forEach.call(head.rows[1].cells, function(cell) { cell.style.top = top; });
 }
 
-/// The row of filter boxes for a grid of a table's rows, or null when the
-/// grid shows anything else.
-function filterRow(columns) {
+/// The filter boxes of the grid's columns at `indexes` when the grid shows
+/// a table's rows, or null when it shows anything else.
+function filterRow(columns, indexes) {
   if (!view || view.kind !== 'table') return null;
-  var tr = make('tr', 'filters');
-  columns.forEach(function(column) { tr.appendChild(filterBox(text(column.name))); });
-  return tr;
+  return indexes.map(function(index) { return filterBox(text(columns[index].name)); });
 }

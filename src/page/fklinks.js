@@ -78,23 +78,29 @@ function linkCell(td, group, row, columns) {
   td.appendChild(link);
 }
 
-/// Turns the foreign-key values of the grid into links once the table's
-/// keys are known. Null values link nowhere.
-function linkForeignKeys(grid, rows, columns) {
+/// Turns the foreign-key values of `g`, the grid on screen, into links once
+/// the table's keys are known: the drawn cells now, and the grid's later
+/// windows as they are drawn. Null values link nowhere.
+function linkForeignKeys(g) {
   if (!view || view.kind !== 'table') return;
   var shownView = view;
   foreignKeys(view.table).then(function(groups) {
-    if (view !== shownView || !groups.length) return;
-    var bodyRows = grid.tBodies[0].rows;
-    rows.forEach(function(row, r) {
-      groups.forEach(function(group) {
-        group.from.forEach(function(from) {
-          var index = columns.findIndex(function(c) { return text(c.name) === from; });
-          var value = row[index];
-          if (index < 0 || value === null || value === undefined || isBlob(value)) return;
-          linkCell(bodyRows[r].cells[index], group, row, columns);
-        });
+    if (view !== shownView || grid !== g || !groups.length) return;
+    var links = {};
+    groups.forEach(function(group) {
+      group.from.forEach(function(from) {
+        var index = g.columns.findIndex(function(c) { return text(c.name) === from; });
+        if (index >= 0) links[index] = group;
       });
     });
+    g.links = links;
+    for (var r = g.top; r < g.bottom; r++) {
+      for (var c = g.first; c < g.last; c++) {
+        var index = g.shown[c];
+        var value = g.rows[r][index];
+        if (links[index] && !isMissing(value) && !isBlob(value))
+          linkCell(drawnCell(g, r, c), links[index], g.rows[r], g.columns);
+      }
+    }
   });
 }

@@ -228,7 +228,7 @@ function keepSortedColumn(v) {
   v.afterSort = null;
   if (!kept) return;
   reswrap.scrollLeft = kept.left;
-  var header = reswrap.querySelectorAll('th button.sort')[kept.index];
+  var header = reswrap.querySelector('th[data-col="' + kept.index + '"] button');
   if (kept.focus && header) header.focus();
 }
 

@@ -36,7 +36,11 @@ function closePanel(refocus) {
   empty(panelBody);
   var opener = panelOpener;
   panelOpener = null;
-  if (refocus === true && opener && document.contains(opener)) opener.focus();
+  if (refocus !== true || !opener) return;
+  if (document.contains(opener))
+    opener.focus();
+  else if (opener.tagName === 'TD' && grid)  // a grid cell drawn again since
+    focusGridCell(grid.cursor.row, grid.cursor.column);
 }
 
 // The panels that describe the page on screen close when another page, or

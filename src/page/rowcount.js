@@ -56,12 +56,7 @@ function focusAskedRow(v) {
   var index = v.focusRow;
   v.focusRow = undefined;
   if (index === undefined) return;
-  var row = reswrap.querySelectorAll('tbody tr')[index];
-  var cell = row && row.cells[0];
-  if (!cell) return;
-  reswrap.querySelectorAll('tbody td[tabindex="0"]').forEach(function(td) { td.tabIndex = -1; });
-  cell.tabIndex = 0;
-  cell.focus();
+  focusGridCell(index, 0);
 }
 
 gotorow.addEventListener('keydown', function(event) {

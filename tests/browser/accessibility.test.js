@@ -17,6 +17,9 @@ WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c LIMIT 200)
 INSERT INTO items SELECT x, 'item ' || x, x * 1.25, CASE WHEN x % 4 = 0 THEN NULL ELSE printf('%.60c', 'n') END,
                          printf('%.80c', 'e') FROM c;
 CREATE VIEW dear AS SELECT name FROM items WHERE price > 100;
+CREATE TABLE wide (${Array.from({length: 40}, (_, i) => `w${i} TEXT`).join(', ')});
+WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c LIMIT 200)
+INSERT INTO wide SELECT ${Array.from({length: 40}, (_, i) => `'value ' || x || '.${i}'`).join(', ')} FROM c;
 `;
 const WIDTHS = [1280, 375];
 const THEMES = ['light', 'dark'];
@@ -50,6 +53,13 @@ describe('Explorer accessibility', {timeout: 240000}, () => {
       await page.click('#tables .titem:has-text("items")');
       await page.waitForSelector('#reswrap tbody tr');
       await page.click('#reswrap th:nth-child(2) button');  // a sorted column shows its arrow
+    }},
+    // 8,000 cells: drawn a window at a time.
+    {name: 'with a big grid and its Columns list', step: async (page) => {
+      await h.runSql(page, 'SELECT * FROM wide', true);
+      await page.waitForSelector('#reswrap tbody.pad');
+      await page.click('#colsbtn');
+      await page.waitForSelector('#cols:not([hidden])');
     }},
     {name: 'with an error', step: async (page) => {
       await h.runSql(page, 'SELECT nosuchcolumn FROM items');
