@@ -69,6 +69,15 @@ function byteArray(name, bytes) {
   return `static const unsigned char ${name}[${bytes.length}] = {\n${lines.join('\n')}\n};\n`;
 }
 
+/// Deletes the bundles of `name` that earlier builds wrote, other than
+/// `kept`: each change of a library's content leaves a new hashed file.
+function removeEarlierBundles(outDir, name, kept) {
+  const earlier = new RegExp('^' + name.replace(/[^A-Za-z0-9]/g, '\\$&') + '-[A-Z0-9]+\\.js$');
+  for (const file of fs.readdirSync(outDir)) {
+    if (file !== kept && earlier.test(file)) fs.unlinkSync(path.join(outDir, file));
+  }
+}
+
 async function main() {
   const [root, outDir, ...entries] = process.argv.slice(2);
   const problems = pinMismatches(root);
@@ -101,6 +110,7 @@ async function main() {
     });
     const output = result.outputFiles.find((file) => file.path.endsWith('.js'));
     const file = path.basename(output.path);
+    removeEarlierBundles(outDir, name, file);
     fs.writeFileSync(output.path, output.contents);
     files[name] = file;
     const array = name.replace(/[^A-Za-z0-9]/g, '_') + '_bytes';
