@@ -257,7 +257,10 @@ function drawWindow(g) {
   var scrollLeft = reswrap.scrollLeft;
   Object.assign(g, windowAt(g, scrollTop, scrollLeft, reswrap.clientHeight, reswrap.clientWidth));
   var table = make('table');
+  // A narrow result still fills the area: the spare width goes to its
+  // columns.
   table.style.width = g.lefts[g.shown.length] + 'px';
+  table.style.minWidth = '100%';
   if (g.windowed) {
     table.setAttribute('aria-rowcount', g.rows.length + 1);
     table.setAttribute('aria-colcount', g.shown.length);

@@ -91,6 +91,7 @@ describe('big grids and the Columns list', {timeout: 300000}, () => {
     const corner = await cellTexts(page);
     assert.ok(corner.includes(`${WIDE_ROWS}:${WIDE_COLUMNS - 1}`), 'the last row and column are drawn');
     assert.ok(!corner.includes('1:0'), 'the first cell is no longer drawn');
+    await h.screenshot(page, 'wide-grid-corner');
     // A click there opens that cell's value.
     await page.click(`#reswrap td:text-is("${WIDE_ROWS}:${WIDE_COLUMNS - 1}")`);
     assert.equal(await page.textContent('#paneltitle'), `Value of c${WIDE_COLUMNS - 1}`);
@@ -143,6 +144,7 @@ describe('big grids and the Columns list', {timeout: 300000}, () => {
     await page.getByRole('checkbox', {name: 'note  TEXT'}).uncheck();
     assert.deepEqual(await headers(), ['id', 'name']);
     assert.equal(await page.textContent('#colsbtn'), 'Columns (2 hidden)');
+    await h.screenshot(page, 'columns-list');
     assert.deepEqual((await h.gridRows(page))[0], ['1', 'item 1']);
 
     await page.click('#nextbtn');
