@@ -289,7 +289,7 @@ describe('Chart, Map and Diagram', {timeout: 300000}, () => {
     await page.close();
   });
 
-  test('Chart and Map close when another result replaces theirs, not on its next page; Diagram with its database',
+  test('Chart and Map close when another result replaces theirs, not on its next page; Diagram, History with their database',
        async () => {
          const page = await explorer('series.db');
          const panelShown = () => page.isVisible('#panel');
@@ -310,6 +310,12 @@ describe('Chart, Map and Diagram', {timeout: 300000}, () => {
          await page.selectOption('#dbsel', path.join(fixture.root, 'places.db'));
          await page.waitForSelector('#tables .titem:text-is("places")');
          assert.equal(await panelShown(), false, 'the diagram closed with its database');
+         await page.click('#historybtn');
+         await page.selectOption('#dbsel', path.join(fixture.root, 'series.db'));
+         await page.waitForSelector('#tables .titem:text-is("orders")');
+         assert.equal(await panelShown(), false, 'the history of the other database closed');
+         await page.selectOption('#dbsel', path.join(fixture.root, 'places.db'));
+         await page.waitForSelector('#tables .titem:text-is("places")');
 
          await page.click('#tables .titem:text-is("places")');
          await page.waitForSelector('#mapbtn:not([hidden])');
