@@ -107,14 +107,30 @@ function cellStatement(row, index) {
       (v.page * v.size + at);
 }
 
-// The answer to the viewer's own request, read exactly; a text too long for
-// the page's reader of exact integers goes to the browser's own.
-function readCellAnswer(response) {
+/// The column of the cell within the answer to `cellStatement`'s `sql`: a
+/// statement by key asks for that one column.
+function cellColumnIn(sql, index) { return /^SELECT "/.test(sql) ? 0 : index; }
+
+/// POSTs `sql` to the query action for its values in the exact form.
+function postExactQuery(sql, signal) {
+  var url = apiUrl('query', 'db=' + encodeURIComponent(currentDb) + '&exact=1');
+  var headers = withPassword({'Content-Type': 'application/x-www-form-urlencoded'});
+  return fetch(url, {method: 'POST', headers: headers, body: 'sql=' + encodeURIComponent(sql), signal: signal});
+}
+
+// An exact answer, with every number as the text the program wrote when
+// `numbersAsText` is set. A text too long for the page's reader of exact
+// numbers goes to the browser's own, whose numbers are no longer exact.
+function readExactAnswer(response, numbersAsText) {
   return response.text().then(function(body) {
     try {
-      return parseJsonExact(body);
+      return parseJsonExact(body, numbersAsText);
     } catch (e) {
-      return JSON.parse(body);
+      try {
+        return JSON.parse(body);
+      } catch (e2) {
+        throw new Error(notJsonText(response.status, body));
+      }
     }
   });
 }
@@ -125,22 +141,18 @@ function readCellAnswer(response) {
 function showExactValue(row, index, show) {
   var sql = cellStatement(row, index);
   if (sql === null) return;
-  var single = /^SELECT "/.test(sql);
-  var url = apiUrl('query', 'db=' + encodeURIComponent(currentDb) + '&exact=1');
-  var headers = withPassword({'Content-Type': 'application/x-www-form-urlencoded'});
   abandonRequest('cell');
   var controller = new AbortController();
   latestRequest.cell = {seq: ++requestSeq, controller: controller};
-  fetch(url, {method: 'POST', headers: headers, body: 'sql=' + encodeURIComponent(sql),
-              signal: controller.signal})
-      .then(readCellAnswer)
+  postExactQuery(sql, controller.signal)
+      .then(function(response) { return readExactAnswer(response, false); })
       .then(function(answer) {
         var current = latestRequest.cell && latestRequest.cell.controller === controller;
         if (!current || panelOwner !== 'cell' || !isEnvelope(answer) || answer.ok !== true ||
             answer.error || !answer.rows || !answer.rows.length) {
           return;
         }
-        show(answer.rows[0][single ? 0 : index], true);
+        show(answer.rows[0][cellColumnIn(sql, index)], true);
       }, function() {});
 }
 

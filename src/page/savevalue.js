@@ -12,7 +12,7 @@
 /// again as typed.
 function valueSource(row, index) {
   var sql = cellStatement(row, index);
-  if (sql !== null) return {sql: sql, row: 0, column: /^SELECT "/.test(sql) ? 0 : index, typed: false};
+  if (sql !== null) return {sql: sql, row: 0, column: cellColumnIn(sql, index), typed: false};
   var at = lastData && lastData.rows ? lastData.rows.indexOf(row) : -1;
   return view && at >= 0 ? {sql: view.text, row: at, column: index, typed: true} : null;
 }
@@ -29,30 +29,13 @@ function bytesSource(source, width) {
           row: 0, column: 0, typed: false};
 }
 
-// The exact answer with every number as the text the program wrote. A body
-// too large for the page's own reader goes to the browser's, whose numbers
-// are no longer exact text: a number from it is not saved.
-function readNumberText(response) {
-  return response.text().then(function(body) {
-    try {
-      return parseJsonExact(body, true);
-    } catch (e) {
-      try {
-        return JSON.parse(body);
-      } catch (e2) {
-        throw new Error(notJsonText(response.status, body));
-      }
-    }
-  });
-}
-
 /// The cell of `source` in the exact form and the width of its answer:
-/// {value, width}; rejects with an Error that says what went wrong.
+/// {value, width}; rejects with an Error that says what went wrong. A
+/// number read by the browser's own reader is no longer exact text, and is
+/// not saved.
 function fetchExactValue(source) {
-  var url = apiUrl('query', 'db=' + encodeURIComponent(currentDb) + '&exact=1');
-  var headers = withPassword({'Content-Type': 'application/x-www-form-urlencoded'});
-  return fetch(url, {method: 'POST', headers: headers, body: 'sql=' + encodeURIComponent(source.sql)})
-      .then(readNumberText)
+  return postExactQuery(source.sql)
+      .then(function(response) { return readExactAnswer(response, true); })
       .then(function(answer) {
         if (!isEnvelope(answer)) throw new Error('the answer is not a query answer');
         if (answer.ok !== true) throw new Error(withDetail(errorOf(answer, 'error'), answer));
