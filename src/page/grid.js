@@ -148,10 +148,9 @@ function layoutGrid(rows, columns) {
 function windowAt(g, scrollTop, scrollLeft, viewHeight, viewWidth) {
   if (!g.windowed) return {top: 0, bottom: g.rows.length, first: 0, last: g.shown.length};
   var rowPx = g.rowPx || ROW_PX_GUESS;
-  var inView = Math.ceil(viewHeight / rowPx) + 1;
-  var top = Math.max(0, Math.floor(scrollTop / rowPx) - ROW_MARGIN);
-  var bottom = Math.min(g.rows.length, top + Math.max(WINDOW_ROWS, inView + 2 * ROW_MARGIN));
-  top = Math.max(0, Math.min(top, bottom - Math.max(WINDOW_ROWS, inView + 2 * ROW_MARGIN)));
+  var drawn = Math.max(WINDOW_ROWS, Math.ceil(viewHeight / rowPx) + 1 + 2 * ROW_MARGIN);
+  var top = Math.max(0, Math.min(Math.floor(scrollTop / rowPx) - ROW_MARGIN, g.rows.length - drawn));
+  var bottom = Math.min(g.rows.length, top + drawn);
   var from = scrollLeft - COLUMN_MARGIN_PX;
   var to = scrollLeft + viewWidth + COLUMN_MARGIN_PX;
   var first = 0;
